@@ -1,0 +1,21 @@
+# Flags for everything we ship. A router has a few MB of flash and no
+# libstdc++ to spare: no exceptions, no RTTI, and libstdc++/libgcc folded in
+# statically so nothing we install needs libstdc++.so at run time.
+set(SHIP_COMPILE_OPTIONS
+    -Wall -Wextra -Wshadow -Wformat=2 -Wno-missing-field-initializers
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
+    -ffunction-sections -fdata-sections)
+if(WERROR)
+    list(APPEND SHIP_COMPILE_OPTIONS -Werror)
+endif()
+set(SHIP_LINK_OPTIONS -static-libstdc++ -static-libgcc -Wl,--gc-sections -Wl,--as-needed)
+
+# ship_target(<target>): apply the flags above to a shipped binary or library
+# (and to the static cores they are made of).
+function(ship_target target)
+    target_compile_options(${target} PRIVATE ${SHIP_COMPILE_OPTIONS})
+    get_target_property(kind ${target} TYPE)
+    if(NOT kind STREQUAL "STATIC_LIBRARY" AND NOT kind STREQUAL "OBJECT_LIBRARY")
+        target_link_options(${target} PRIVATE ${SHIP_LINK_OPTIONS})
+    endif()
+endfunction()

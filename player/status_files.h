@@ -1,0 +1,24 @@
+// The files through which the rest of the router follows the player.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr const char *kStatusFile = "/tmp/sorvi.txt";
+inline constexpr const char *kDurationFile = "/tmp/duration.txt";
+inline constexpr const char *kPositionFile = "/tmp/position.txt";
+inline constexpr const char *kPidFile = "/var/run/sorvel.pid";
+inline constexpr const char *kIrateFile = "/tmp/irate";
+inline constexpr const char *kSeekFile = "/tmp/seek.txt";
+
+// Status file: played_location, word and (if not null) extra, one per line.
+// Replaced atomically; a file that cannot be written is skipped silently.
+void write_status(const char *word, const char *extra);
+
+// "%llu" without newline, replaced atomically (duration and position files).
+void write_seconds_file(const char *path, unsigned long long seconds);
+
+// "%d" without newline (pid file).
+void write_pid_file();
+
+// Start-up removal of the status, duration and irate files, in that order.
+void remove_stale_files();

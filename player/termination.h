@@ -1,0 +1,17 @@
+// Every orderly end of a run passes through here, whichever thread it starts
+// on: exactly one end runs to completion and decides the status word and the
+// exit status; a later one never writes anything.
+#pragma once
+
+// Claims the end of the run for the calling path. Returns false when another
+// path has claimed it already; the caller must then touch nothing and call
+// park_forever() (the winner is about to exit the process).
+bool claim_end_of_run();
+
+[[noreturn]] void park_forever();
+
+// Removes the duration, position and pid files, in that order.
+void remove_run_files();
+
+// Runs "killall -SIGUSR1 kavido" when controller_mode is set.
+void notify_controller();

@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs the Debian packages the build, the tests and the demo need.
+# Runs apt only when something is missing, so repeated runs are quick.
+set -eu
+
+PACKAGES="
+build-essential cmake pkg-config clang-format
+googletest libgtest-dev
+libglib2.0-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-alsa
+libmms-dev
+python3 python3-pytest
+psmisc procps util-linux binutils
+"
+
+missing=""
+for p in $PACKAGES; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    echo "installing:$missing"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update
+    # shellcheck disable=SC2086
+    apt-get install -y --no-install-recommends $missing
+fi

@@ -17,5 +17,7 @@ function(ship_target target)
     get_target_property(kind ${target} TYPE)
     if(NOT kind STREQUAL "STATIC_LIBRARY" AND NOT kind STREQUAL "OBJECT_LIBRARY")
         target_link_options(${target} PRIVATE ${SHIP_LINK_OPTIONS})
+        # Collected for the test that proves no shipped file needs libstdc++.
+        set_property(GLOBAL APPEND PROPERTY SHIPPED_TARGETS ${target})
     endif()
 endfunction()

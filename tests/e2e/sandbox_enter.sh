@@ -1,0 +1,81 @@
+#!/bin/sh
+# Runs one program as the test's own router: inside a fresh mount and pid
+# namespace (made by unshare), with per-test directories standing in for
+# /tmp, /var/run (/run), /etc_ro and /mnt, so nothing fixed on the host is
+# touched and killall sees only this sandbox's processes.
+#
+# sandbox_enter.sh ROOT [--kavido KAVIDO_BIN] [--linger] -- PROGRAM ARGS...
+set -eu
+R=$1
+shift
+KAVIDO=""
+LINGER=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --kavido) KAVIDO=$2; shift 2 ;;
+    --linger) LINGER=1; shift ;;
+    --) shift; break ;;
+    *) echo "sandbox_enter: unknown option $1" >&2; exit 125 ;;
+    esac
+done
+
+NEW=$R/.root
+mkdir -p "$NEW"
+mount -t tmpfs -o mode=755 sandbox-root "$NEW"
+for e in /*; do
+    n=${e#/}
+    case "$n" in
+    tmp | mnt | etc_ro | proc | run | lost+found) continue ;;
+    esac
+    if [ -L "$e" ]; then
+        ln -s "$(readlink "$e")" "$NEW/$n"
+    elif [ -d "$e" ]; then
+        mkdir "$NEW/$n"
+        mount --rbind "$e" "$NEW/$n"
+    fi
+done
+for d in tmp mnt etc_ro run proc .sandbox; do
+    mkdir "$NEW/$d"
+done
+mount --bind "$R/tmp" "$NEW/tmp"
+mount --bind "$R/mnt" "$NEW/mnt"
+mount --bind "$R/etc_ro" "$NEW/etc_ro"
+mount --bind "$R/run" "$NEW/run"
+mount --bind "$R/ctl" "$NEW/.sandbox"
+mount -t proc proc "$NEW/proc"
+
+# From here on this shell is pid 1 of the sandbox: it must stay, because
+# pid 1 ignores signals it has no handler for, and the program under test
+# must see the signals of a normal process.
+exec chroot "$NEW" /bin/sh -c '
+    kavido=$1; linger=$2; shift 2
+    cd /
+    if [ -n "$kavido" ]; then
+        "$kavido" /.sandbox/kavido.log &
+        # the stand-in must be listening before the program can signal it
+        i=0
+        while [ ! -e /.sandbox/kavido.ready ] && [ $i -lt 200 ]; do sleep 0.01; i=$((i+1)); done
+    fi
+    set +e
+    "$@"
+    rc=$?
+    echo "$rc" > /.sandbox/exit_status
+    if [ "$linger" = 1 ]; then
+        # a daemon the program left behind keeps the sandbox until it ends
+        while :; do
+            others=0
+            for p in /proc/[0-9]*; do
+                pid=${p#/proc/}
+                [ "$pid" = 1 ] && continue
+                [ "$(cat "$p/comm" 2>/dev/null)" = kavido ] && continue
+                [ -e "$p/comm" ] || continue
+                # zombies waiting for pid 1 do not count
+                case "$(cut -d" " -f3 "$p/stat" 2>/dev/null)" in Z|"") continue ;; esac
+                others=1
+            done
+            [ $others = 0 ] && break
+            sleep 0.05
+        done
+    fi
+    exit "$rc"
+' sandbox "$KAVIDO" "$LINGER" "$@"

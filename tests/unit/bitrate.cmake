@@ -1,0 +1,7 @@
+# Station bitrate recording: line and entry rewriting, and the file and
+# settings-store work driven against a scratch directory.
+add_unit_test(station_list_test
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/unit/station_list_test.cpp
+            ${CMAKE_SOURCE_DIR}/player/station_list.cpp
+    LIBS)
+target_include_directories(station_list_test PRIVATE ${CMAKE_SOURCE_DIR})

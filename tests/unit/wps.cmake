@@ -1,0 +1,5 @@
+# Unit tests of the WPS client's pure core (no driver, no platform library).
+add_unit_test(survey_reply_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/survey_reply_test.cpp
+              LIBS ostrel_core)
+add_unit_test(client_names_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/client_names_test.cpp
+              LIBS ostrel_core)

@@ -13,32 +13,46 @@ extern "C" {
 #endif
 
 /* Settings store (nvram).
- * Bounds, file format and path: see the implementation notes in
- * platform/nvram_store.h. nvram_get returns NULL for an unset key; the text
- * stays valid at least until the caller's next write to the store.
- * nvram_set / nvram_unset return 0 on success, non-zero on failure. */
+ * The store is the text file $NVRAM_FILE, or "/var/lib/nvram/nvram.txt"
+ * when that is unset or empty; one "KEY=VALUE" line per key (details in
+ * platform/nvram_format.h, locking and paths in platform/nvram_store.h).
+ * Bounds: a key is 1 to 64 bytes with no "=", no line end ("\n", "\r");
+ * a value is at most 4096 bytes with no line end; the store holds at most
+ * 2048 keys and 64 KiB. Anything outside them is refused, store unchanged.
+ * nvram_get returns NULL for an unset key (errno ENOENT) and for a damaged
+ * store (errno EBADMSG); the text stays valid at least until the caller's
+ * next write to the store. nvram_set / nvram_unset return 0 on success,
+ * a negative errno value on failure; a damaged store is never rewritten.
+ * Not thread-safe: callers use the store from one thread. */
 char *nvram_get(const char *key);
 int nvram_set(const char *key, const char *value);
 int nvram_unset(const char *key);
 
 /* Wireless driver private request on interface `ifname`. Copies the name
- * into wrq->ifr_name (at most IFNAMSIZ-1 characters, else failure) and
- * issues ioctl(request). Negative on failure. */
+ * into wrq->ifr_name (at most IFNAMSIZ-1 characters, else failure without
+ * a request) and issues ioctl(request) on an AF_INET datagram socket.
+ * Negative errno value on failure. */
 int wl_ioctl(const char *ifname, int request, struct iwreq *wrq);
 
 /* Driver parameter "KEY=VALUE" for interface `ifname`, sent as the private
  * set request (SIOCIWFIRSTPRIV + 2). Negative on failure. */
 int ap_set(const char *ifname, const char *setting);
 
-/* Platform-wide lock number `n`, held across processes; released when the
- * holder dies. 0 on success. */
+/* Platform-wide lock number `n` (0 to 63), held across processes as an
+ * exclusive flock on "/var/run/spinlock.<n>.lock"; released when the holder
+ * dies. 0 on success, a negative errno value on failure (-EDEADLK when this
+ * process already holds it). Not thread-safe. */
 int spinlock_lock(int n);
 int spinlock_unlock(int n);
 
-/* Afterwards `path` holds exactly `text`, replaced atomically. 0 on success. */
+/* Afterwards `path` holds exactly `text`, replaced atomically (temporary
+ * file in the same directory, fsync, rename); an existing file keeps its
+ * permissions, a new one gets 0644. 0 on success, negative errno value on
+ * failure with `path` unchanged. */
 int writefile(const char *path, const char *text);
 
-/* Removes trailing white space of `text` in place; returns `text`. */
+/* Removes trailing white space (space, \t, \n, \r, \v, \f) of `text` in
+ * place; returns `text`. */
 char *trim_r(char *text);
 
 #ifdef __cplusplus

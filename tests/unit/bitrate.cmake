@@ -5,3 +5,12 @@ add_unit_test(station_list_test
             ${CMAKE_SOURCE_DIR}/player/station_list.cpp
     LIBS)
 target_include_directories(station_list_test PRIVATE ${CMAKE_SOURCE_DIR})
+
+# The settings store is the test's own recorder, so the platform library is
+# not linked here.
+add_unit_test(iradio_update_test
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/unit/iradio_update_test.cpp
+            ${CMAKE_SOURCE_DIR}/player/iradio_update.cpp
+            ${CMAKE_SOURCE_DIR}/player/station_list.cpp
+    LIBS)
+target_include_directories(iradio_update_test PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/player)

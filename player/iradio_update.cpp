@@ -1,9 +1,9 @@
 #include "iradio_update.h"
 
-#include "platform/shared.h"
 #include "station_list.h"
 
-#include <cerrno>
+#include <shared.h>
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -222,7 +222,12 @@ int update_user_entries(const char *path, std::string_view key, int bitrate) {
         if (!rebuilt)
             continue;
         (void)nvram_unset(name);
-        (void)nvram_set(name, entry);
+        if (nvram_set(name, entry) != 0) {
+            // The entry must not vanish because the new text was refused
+            // (or the store could not be written): put the old one back.
+            (void)nvram_set(name, value);
+            continue;
+        }
         (void)nvram_set("nvram_kbps", "1");
     }
     return std::fclose(urls.release());

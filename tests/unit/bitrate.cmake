@@ -13,4 +13,5 @@ add_unit_test(iradio_update_test
             ${CMAKE_SOURCE_DIR}/player/iradio_update.cpp
             ${CMAKE_SOURCE_DIR}/player/station_list.cpp
     LIBS)
-target_include_directories(iradio_update_test PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/player)
+target_include_directories(iradio_update_test PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/player
+                                                   ${CMAKE_SOURCE_DIR}/platform)

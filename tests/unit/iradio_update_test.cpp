@@ -36,6 +36,9 @@ extern "C" char *nvram_get(const char *key) {
 
 extern "C" int nvram_set(const char *key, const char *value) {
     g_calls.push_back(std::string("set ") + key + "=" + value);
+    // Like the real store, refuse a value holding a line end.
+    if (std::strchr(value, '\n') != nullptr)
+        return -22;
     g_store[key] = value;
     // A store is free to reuse the text it returned once it is written to.
     std::memset(g_handed_out, '#', sizeof g_handed_out - 1);
@@ -364,7 +367,12 @@ TEST_F(IradioUpdate, KeyIsUsedAsRead) {
     write_file(urls_, "radio42,more\nradio42\n");
     g_store["usr_url1"] = "a,b,c,d";
     EXPECT_EQ(run(128000), "we found it at [1]\n");
-    EXPECT_EQ(g_store["usr_url1"], "a,b,c,\"128kbps\",radio42\n]");
+    // A store that refuses the new text keeps the old one, and no bitrate
+    // is announced.
+    EXPECT_EQ(g_calls, (std::vector<std::string>{
+                           "get radio_table", "get usr_url1", "unset usr_url1",
+                           "set usr_url1=a,b,c,\"128kbps\",radio42\n]", "set usr_url1=a,b,c,d"}));
+    EXPECT_EQ(g_store["usr_url1"], "a,b,c,d");
 
     // Only the first 99 characters of a longer key count.
     const std::string long_key(120, 'k');

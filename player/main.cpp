@@ -1,0 +1,98 @@
+// sorvel: plays one location to the sound device and reports through the
+// status files. Every end of the run is an exit from a handler.
+
+#include "command_line.h"
+#include "gst_ptr.h"
+#include "pipeline.h"
+#include "player_state.h"
+#include "smb_location.h"
+#include "smb_mount.h"
+#include "source_selection.h"
+#include "status_files.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <gst/gst.h>
+
+namespace {
+
+// Chooses and creates "source" for the location; for an SMB location the
+// share is mounted first and the file below the mount point is played.
+// Refuses (exit 1, nothing written) an SMB location it cannot use as given.
+void select_and_create_source(const char *location) {
+    SourceChoice choice = select_source(location);
+    const char *source_location = location;
+    SmbLocation smb;
+    if (choice.kind == SourceKind::Smb) {
+        SmbParseError error = parse_smb_location(location, &smb);
+        if (error != SmbParseError::None) {
+            fprintf(stderr, "sorvel: %s: %s\n", smb_parse_error_text(error), location);
+            exit(1);
+        }
+        prepare_smb_share(smb);
+        source_location = smb.local_path;
+    }
+    player.is_http.store(choice.is_http);
+    player.source = create_source(choice.factory, "source", source_location);
+    if (!player.source)
+        player.played_location = g_strdup(source_location);
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    gst_init(&argc, &argv);
+    // Elements the player provides itself are registered here.
+
+    CommandLine command;
+    if (!parse_command_line(argc, argv, &command))
+        usage(argv[0]);
+    player.controller_mode = command.controller_mode;
+
+    player.main_loop = g_main_loop_new(nullptr, FALSE);
+    GstElement *pipeline = create_pipeline("pipeline");
+
+    select_and_create_source(command.location);
+    remove_stale_files();
+
+    if (player.source) {
+        player.source_pad = gst_element_get_static_pad(player.source, "src");
+        g_object_get(G_OBJECT(player.source), "location", &player.played_location, nullptr);
+    }
+
+    player.decoder = create_decoder("decoder");
+    if (player.decoder)
+        g_object_set(G_OBJECT(player.decoder), "expose-all-streams", FALSE, nullptr);
+    if (player.source)
+        gst_bin_add(GST_BIN(pipeline), player.source);
+    if (player.decoder)
+        gst_bin_add(GST_BIN(pipeline), player.decoder);
+    if (player.source && player.decoder)
+        gst_element_link(player.source, player.decoder);
+
+    player.audio_bin = create_audio_bin("audiobin", "aconv", "sink");
+    if (player.audio_bin)
+        gst_bin_add(GST_BIN(pipeline), player.audio_bin);
+
+    // The playlist sink is created here.
+
+    // The start-up time-out (SIGALRM handler, 20-second alarm) is armed here.
+
+    // The 1-second position timer is started here.
+
+    write_status("PREPARE", nullptr);
+
+    // The pause, seek and stop signal handlers are installed here.
+
+    write_pid_file();
+
+    // An element that could not be made has already posted its error: the
+    // bus handler ends the run as soon as the loop runs.
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    g_main_loop_run(player.main_loop);
+
+    gst_element_set_state(player.pipeline.load(), GST_STATE_NULL);
+    gst_object_unref(player.pipeline.load());
+    return 0;
+}

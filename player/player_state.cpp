@@ -1,0 +1,3 @@
+#include "player_state.h"
+
+PlayerState player;

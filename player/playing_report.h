@@ -1,0 +1,23 @@
+// The report written each time the pipeline reaches PLAYING: duration file,
+// status "PLAYING" with its "bitrate,samplerate" line, "radio_preparing".
+#pragma once
+
+#include <cstddef>
+#include <gst/gst.h>
+
+// Whole seconds of the duration; 0 when either query failed or the stream
+// has no known duration.
+unsigned long long duration_seconds(bool position_known, bool duration_known, gint64 duration_ns);
+
+// Bitrate from the first line of "/tmp/irate". atoi semantics on purpose:
+// other components write it loosely ("128000\n", "128000 bps").
+int irate_bitrate(const char *line);
+
+// Formats the third status line into out ("%d,%s", "0,%s" or "%d,0").
+// rate is the serialized sample rate or null. Returns the bitrate to record:
+// the one given, or the sample rate when no bitrate is known.
+int format_playing_line(int bitrate, const char *rate, char *out, size_t size);
+
+// Steps of the report, in order. Returns the bitrate to record for the
+// station.
+int report_playing();

@@ -1,0 +1,16 @@
+# Pure parts of the player core: command line, source choice, SMB locations,
+# the mount table and the PLAYING report's arithmetic and formatting.
+foreach(name command_line source_selection smb_location mount_table)
+    add_unit_test(${name}_test
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/${name}_test.cpp ${CMAKE_SOURCE_DIR}/player/${name}.cpp
+        LIBS)
+    target_include_directories(${name}_test PRIVATE ${CMAKE_SOURCE_DIR}/player)
+endforeach()
+pkg_check_modules(GLIB_FOR_TESTS REQUIRED IMPORTED_TARGET glib-2.0)
+target_link_libraries(command_line_test PRIVATE PkgConfig::GLIB_FOR_TESTS)
+
+# These need the player's GStreamer glue around them.
+add_unit_test(playing_report_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/playing_report_test.cpp LIBS sorvel_core)
+add_unit_test(termination_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/termination_test.cpp LIBS sorvel_core)

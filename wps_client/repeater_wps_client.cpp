@@ -1,5 +1,6 @@
 #include "repeater_wps_client.h"
 
+#include "pid_file.h"
 #include "shared.h"
 #include "survey_reply.h"
 #include "wsc_status.h"
@@ -90,9 +91,7 @@ void repeater_wps_client(const char *ap_if, const char *client_if) {
     (void)daemon(0, 1);
 
     const char *pid_path = pid_file_path(ap_if);
-    char pid_text[12];
-    snprintf(pid_text, sizeof pid_text, "%d", static_cast<int>(getpid()));
-    if (writefile(pid_path, pid_text) != 0) {
+    if (!write_pid_file(pid_path, getpid())) {
         perror(pid_path);
         return;
     }

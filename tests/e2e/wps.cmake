@@ -1,5 +1,3 @@
 # The WPS client end to end, on the real platform library over the scripted
 # wireless driver, and the library's driver requests themselves.
-if(TARGET ostrel)
-    add_e2e_test(e2e_wps test_wps.py LABELS wps)
-endif()
+add_e2e_test(e2e_wps test_wps.py LABELS wps)

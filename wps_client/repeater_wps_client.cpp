@@ -25,9 +25,9 @@ constexpr unsigned kSurveySettleSeconds = 3;
 // Static: a detached daemon has no business keeping 8 KB on its stack.
 char survey_buf[kSurveyBufferSize];
 
-// The push-button enrolment settings for the client interface, in the order
-// the driver expects them; the interface is enabled again once the WPS mode
-// is in place, and the SSID goes last.
+// The push-button enrolment settings for the client interface. The driver
+// is sensitive to their order: keep it, ApCliEnable=1 sent twice on purpose
+// and the SSID last.
 const char *const kClientSettings[] = {
     "ApCliEnable=1", "WscConfMode=1", "WscMode=2", "WscGetConf=1", "WscStatus=1", "ApCliEnable=1",
 };
@@ -45,7 +45,7 @@ Survey survey_once(const char *ap_if, PbcAp *ap) {
     struct iwreq wrq;
     static const char kTrigger[] = "SiteSurvey=1";
     memcpy(survey_buf, kTrigger, sizeof kTrigger);
-    point_at_buffer(&wrq, sizeof kTrigger);
+    point_at_buffer(&wrq, static_cast<uint16_t>(sizeof kTrigger));
 
     (void)spinlock_lock(kSurveyLock);
     const int rc = wl_ioctl(ap_if, kSiteSurveyTrigger, &wrq);
@@ -60,7 +60,7 @@ Survey survey_once(const char *ap_if, PbcAp *ap) {
         (void)sleep(1);
 
     memset(survey_buf, 0, sizeof survey_buf);
-    point_at_buffer(&wrq, sizeof survey_buf);
+    point_at_buffer(&wrq, static_cast<uint16_t>(sizeof survey_buf));
     if (wl_ioctl(ap_if, kSiteSurveyResult, &wrq) < 0) {
         fputs("errors in getting site survey result\n", stderr);
         return Survey::Failed;

@@ -1,3 +1,8 @@
+# The router is a 32-bit system: without 64-bit file offsets stat() fails on
+# files over 2 GB (music on a share) and readdir() fails on file systems that
+# hand out 64-bit directory cookies. No effect on 64-bit hosts.
+add_compile_definitions(_FILE_OFFSET_BITS=64)
+
 # Flags for everything we ship. A router has a few MB of flash and no
 # libstdc++ to spare: no exceptions, no RTTI, and libstdc++/libgcc folded in
 # statically so nothing we install needs libstdc++.so at run time.

@@ -5,6 +5,8 @@
 #include "gst_ptr.h"
 #include "pipeline.h"
 #include "player_state.h"
+#include "position_timer.h"
+#include "signals.h"
 #include "smb_location.h"
 #include "smb_mount.h"
 #include "source_selection.h"
@@ -42,6 +44,9 @@ void select_and_create_source(const char *location) {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    // Before gst_init, which may start threads: they must all inherit the
+    // blocked control signals (signals.h).
+    take_control_signals();
     gst_init(&argc, &argv);
     // Elements the player provides itself are registered here.
 
@@ -77,13 +82,13 @@ int main(int argc, char *argv[]) {
 
     // The playlist sink is created here.
 
-    // The start-up time-out (SIGALRM handler, 20-second alarm) is armed here.
+    install_timeout_handler();
 
-    // The 1-second position timer is started here.
+    start_position_timer();
 
     write_status("PREPARE", nullptr);
 
-    // The pause, seek and stop signal handlers are installed here.
+    install_control_handlers();
 
     write_pid_file();
 

@@ -6,8 +6,12 @@
 #include "unknown_type.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
+
+// Seconds without data before the HTTP source gives up (see create_source).
+constexpr guint kHttpSourceIoTimeoutSeconds = 60;
 
 void post_missing_element(const char *factory) {
     // Same wording GStreamer's own launch parser uses for a missing element.
@@ -75,6 +79,12 @@ GstElement *create_source(const char *factory, const char *name, const char *loc
     GstElement *source = create_element(factory, name);
     if (source)
         g_object_set(G_OBJECT(source), "location", location, nullptr);
+    // On its own the HTTP source gives up after 15 s without data, before the
+    // start-up time-out (20 s) or the stall watchdog (16 ticks) could end the
+    // run with their own status. A longer limit lets them decide, and still
+    // ends a playlist download that stalls, which neither of them watches.
+    if (source && strcmp(factory, "souphttpsrc") == 0)
+        g_object_set(G_OBJECT(source), "timeout", kHttpSourceIoTimeoutSeconds, nullptr);
     return source;
 }
 

@@ -1,6 +1,7 @@
 #include "bus_handler.h"
 
 #include "gst_ptr.h"
+#include "iradio_update.h"
 #include "player_state.h"
 #include "playing_report.h"
 #include "status_files.h"
@@ -68,7 +69,7 @@ void on_state_changed(GstMessage *message) {
     player.playback_started = 1;
     player.tracked_state = GST_STATE_PLAYING;
     // The returned bitrate is what the station's bitrate recording takes.
-    report_playing();
+    iradio_update(report_playing());
 }
 
 } // namespace

@@ -15,6 +15,8 @@ if(WERROR)
 endif()
 set(SHIP_LINK_OPTIONS -static-libstdc++ -static-libgcc -Wl,--gc-sections -Wl,--as-needed)
 
+set(SHIP_SUPPORT_DIR ${CMAKE_CURRENT_LIST_DIR})
+
 # ship_target(<target>): apply the flags above to a shipped binary or library
 # (and to the static cores they are made of).
 function(ship_target target)
@@ -22,6 +24,8 @@ function(ship_target target)
     get_target_property(kind ${target} TYPE)
     if(NOT kind STREQUAL "STATIC_LIBRARY" AND NOT kind STREQUAL "OBJECT_LIBRARY")
         target_link_options(${target} PRIVATE ${SHIP_LINK_OPTIONS})
+        # libstdc++'s throwing helpers would bring the exception runtime in.
+        target_sources(${target} PRIVATE ${SHIP_SUPPORT_DIR}/abort_on_throw.cpp)
         # Collected for the test that proves no shipped file needs libstdc++.
         set_property(GLOBAL APPEND PROPERTY SHIPPED_TARGETS ${target})
     endif()

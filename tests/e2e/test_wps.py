@@ -186,6 +186,7 @@ def test_pid_file_that_cannot_be_written_ends_the_client(sandbox):
     proc = start(sandbox, drv)
     assert settle(proc) == 0
     assert proc.stderr.startswith("/var/run/ostrel0.pid: ")
+    assert os.listdir(sandbox.run) == ["ostrel0.pid"]  # no temporary file left behind
     assert not (sandbox.tmp / "wsc.apcli0").exists()
     assert drv.requests() == []
 

@@ -85,7 +85,7 @@ int replace_file(const char *path, const void *data, size_t len, mode_t new_mode
     }
 
     char tmp[PATH_MAX];
-    int n = snprintf(tmp, sizeof tmp, "%s.XXXXXX", path);
+    int n = snprintf(tmp, sizeof tmp, "%s%sXXXXXX", path, kTemporaryInfix);
     if (n < 0 || static_cast<size_t>(n) >= sizeof tmp)
         return -ENAMETOOLONG;
 

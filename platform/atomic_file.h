@@ -7,6 +7,10 @@
 
 namespace platform {
 
+// Temporaries of replace_file are named "<path>.tmp-" plus six letters and
+// digits (mkstemp's), a name no one gives a file of their own.
+constexpr const char kTemporaryInfix[] = ".tmp-";
+
 // Makes `path` hold exactly the `len` bytes at `data`. The bytes go to a
 // temporary file in the same directory (so rename stays within one file
 // system), which is fsynced and then renamed over `path`: a reader or a

@@ -3,6 +3,7 @@
 #include "atomic_file.h"
 #include "unique_fd.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -90,6 +91,55 @@ int lock_writers(const char *path, platform::UniqueFd &lock) {
     return 0;
 }
 
+bool is_temporary_of(const char *name, const char *base, size_t base_len) {
+    const size_t infix_len = sizeof platform::kTemporaryInfix - 1;
+    if (strncmp(name, base, base_len) != 0 ||
+        strncmp(name + base_len, platform::kTemporaryInfix, infix_len) != 0)
+        return false;
+    const char *suffix = name + base_len + infix_len;
+    size_t n = 0;
+    for (; suffix[n] != '\0'; ++n) {
+        char c = suffix[n];
+        bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alnum || n == 6)
+            return false;
+    }
+    return n == 6;
+}
+
+// A writer killed between creating its temporary and renaming it leaves the
+// temporary behind. Under the writers' lock no other writer is half way, so
+// every temporary of this store is such a leftover: remove them, or they
+// would pile up on a small flash over the router's life.
+void remove_stale_temporaries(const char *path) {
+    char dir[PATH_MAX];
+    const char *slash = strrchr(path, '/');
+    const char *base = slash != nullptr ? slash + 1 : path;
+    size_t dir_len = slash == nullptr ? 0 : slash == path ? 1 : static_cast<size_t>(slash - path);
+    if (dir_len >= sizeof dir)
+        return;
+    if (dir_len == 0) {
+        dir[0] = '.';
+        dir[1] = '\0';
+    } else {
+        memcpy(dir, path, dir_len);
+        dir[dir_len] = '\0';
+    }
+    DIR *d = ::opendir(dir);
+    if (d == nullptr)
+        return;
+    size_t base_len = strlen(base);
+    while (struct dirent *e = ::readdir(d)) {
+        if (!is_temporary_of(e->d_name, base, base_len))
+            continue;
+        char stale[PATH_MAX];
+        int n = snprintf(stale, sizeof stale, "%s/%s", dir, e->d_name);
+        if (n > 0 && static_cast<size_t>(n) < sizeof stale)
+            (void)::unlink(stale);
+    }
+    (void)::closedir(d);
+}
+
 } // namespace
 
 const char *store_path() {
@@ -151,6 +201,7 @@ int edit_store(const char *path, std::string_view key, const std::string_view *v
     rc = lock_writers(path, lock);
     if (rc != 0)
         return rc;
+    remove_stale_temporaries(path);
 
     char *old_raw = nullptr;
     size_t old_len = 0;

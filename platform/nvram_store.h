@@ -3,7 +3,7 @@
 //
 // Paths: the store file is $NVRAM_FILE when that is set and not empty, else
 // kDefaultStorePath. Beside it live "<store>.lock" (the writers' lock, never
-// removed) and short-lived "<store>.XXXXXX" temporaries. The file format and
+// removed) and short-lived "<store>.tmp-XXXXXX" temporaries. The file format and
 // its bounds are in nvram_format.h.
 //
 // Readers take no lock: a writer replaces the whole file with rename, so a

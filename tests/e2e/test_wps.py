@@ -252,6 +252,8 @@ def test_enrolment_on_another_channel_in_the_exact_request_order(sandbox):
     assert proc.stderr == ("WPS site survey~\n" * 4
                            + "Got PBC AP, SSID:[Upstream AP],channel[11]\n")
     assert all(r["sock"] == "inet-dgram" for r in requests)
+    # Surveys, settings and status queries run on fixed storage alone.
+    assert len({e["allocs"] for e in drv.entries()}) == 1
 
 
 def test_same_channel_sends_no_channel_and_a_first_34_ends_at_once(sandbox):

@@ -26,7 +26,9 @@
  *
  * Log lines are tab-separated key=value fields; "data=" comes last and shows
  * the whole data area of a set request, NUL as \0, other bytes outside
- * printable ASCII as \xNN.
+ * printable ASCII as \xNN. "allocs=" counts the heap allocations the process
+ * has made so far outside this stand-in (malloc, calloc and realloc are
+ * counted on their way to the C library's own).
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -81,6 +83,33 @@ static struct {
     int fast_sleep;
 } S;
 
+/* Heap allocations of the program and its libraries; the stand-in's own
+ * (reading the scenario) are not counted. */
+static long allocs;
+static int in_stub;
+
+extern void *__libc_malloc(size_t);
+extern void *__libc_calloc(size_t, size_t);
+extern void *__libc_realloc(void *, size_t);
+
+void *malloc(size_t n) {
+    if (!in_stub)
+        allocs++;
+    return __libc_malloc(n);
+}
+
+void *calloc(size_t n, size_t size) {
+    if (!in_stub)
+        allocs++;
+    return __libc_calloc(n, size);
+}
+
+void *realloc(void *p, size_t n) {
+    if (!in_stub)
+        allocs++;
+    return __libc_realloc(p, n);
+}
+
 static void copy_field(char *dst, size_t size, const char *src) {
     snprintf(dst, size, "%s", src ? src : "");
 }
@@ -89,13 +118,17 @@ static void load_scenario(void) {
     if (S.loaded)
         return;
     S.loaded = 1;
+    in_stub = 1;
     copy_field(S.lockfile, sizeof S.lockfile, "/var/run/spinlock.1.lock");
     const char *path = getenv("WL_DRIVER_SCENARIO");
-    if (!path)
+    if (!path) {
+        in_stub = 0;
         return;
+    }
     FILE *f = fopen(path, "re");
     if (!f) {
         fprintf(stderr, "wl_driver_stub: cannot open scenario %s\n", path);
+        in_stub = 0;
         return;
     }
     char line[1024];
@@ -135,6 +168,7 @@ static void load_scenario(void) {
         }
     }
     fclose(f);
+    in_stub = 0;
 }
 
 /* Bounded appender for one log line. */
@@ -189,8 +223,8 @@ static void start_line(struct line *l, const char *kind) {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     l->len = 0;
-    add(l, "%s\tpid=%d\tt=%lld", kind, (int)getpid(),
-        (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000);
+    add(l, "%s\tpid=%d\tt=%lld\tallocs=%ld", kind, (int)getpid(),
+        (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000, allocs);
 }
 
 /* Whether someone holds the platform lock: a fresh open file description
@@ -311,8 +345,11 @@ int ioctl(int fd, unsigned long request, ...) {
 
     if (request < PRIV_FIRST || request > PRIV_LAST) {
         static ioctl_fn real;
-        if (!real)
+        if (!real) {
+            in_stub = 1;
             real = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+            in_stub = 0;
+        }
         if (!real) {
             errno = ENOSYS;
             return -1;
@@ -373,7 +410,10 @@ unsigned int sleep(unsigned int seconds) {
         return 0;
     typedef unsigned int (*sleep_fn)(unsigned int);
     static sleep_fn real;
-    if (!real)
+    if (!real) {
+        in_stub = 1;
         real = (sleep_fn)dlsym(RTLD_NEXT, "sleep");
+        in_stub = 0;
+    }
     return real ? real(seconds) : 0;
 }

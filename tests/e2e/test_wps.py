@@ -5,7 +5,6 @@ the driver received it, and whether platform lock 1 was held at that moment."""
 
 import fcntl
 import os
-import signal
 
 import pytest
 
@@ -70,7 +69,7 @@ class Driver:
         return env
 
     def entries(self):
-        """The log as dicts; "data" is kept whole since it may hold tabs' escapes."""
+        """The log as dicts, one per line (tabs inside data arrive escaped)."""
         if not self.log.exists():
             return []
         out = []

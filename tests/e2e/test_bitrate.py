@@ -3,7 +3,9 @@ station list under /etc_ro/radio and into the station's user entries in the
 settings store, each time playback reaches PLAYING."""
 
 import os
+import signal
 import subprocess
+import time
 
 import pytest
 
@@ -148,4 +150,30 @@ def test_list_that_cannot_be_opened_is_skipped_silently(sandbox, ogg):
     proc = play(sandbox, str(ogg))
     assert proc.stderr.splitlines() == ["we found it at [1]"]
     assert store_get(sandbox, "usr_url1") == 'Jazz,http://jazz.example/,Jazz,"44kbps",radio42]'
+    assert store_get(sandbox, "nvram_kbps") == "1"
+
+
+def test_resume_after_pause_records_again(sandbox):
+    radio = radio_dir(sandbox)
+    (radio / "builtin.list").write_text(LIST)
+    (sandbox.tmp / "iradio").write_text(KEY)
+    (sandbox.tmp / "url").write_text(KEY + "\n")
+    store_set(sandbox, usr_url0="Jazz,http://jazz.example/,Jazz,old")
+
+    proc = sandbox.spawn([build_path("player/sorvel"), str(media.make("ogg", seconds=6))])
+    assert sandbox.wait_for(lambda: store_get(sandbox, "nvram_kbps") == "1")
+    # Undo the first recording behind the player's back: only a second one
+    # puts it back.
+    store_set(sandbox, usr_url0="Jazz,http://jazz.example/,Jazz,old")
+    assert nvram(sandbox, "unset", "nvram_kbps").returncode == 0
+    (radio / "builtin.list").write_text(LIST)
+
+    proc.signal(signal.SIGUSR1)  # pause
+    time.sleep(0.5)
+    assert store_get(sandbox, "nvram_kbps") is None  # pausing records nothing
+    proc.signal(signal.SIGUSR1)  # resume
+    assert proc.wait(30) == 0, proc.stderr
+    assert found_lines(proc) == ["we found it at [0]"] * 2
+    assert (radio / "builtin.list").read_text() == ROCK + JAZZ_44 + POP
+    assert store_get(sandbox, "usr_url0") == 'Jazz,http://jazz.example/,Jazz,"44kbps",radio42]'
     assert store_get(sandbox, "nvram_kbps") == "1"

@@ -3,6 +3,7 @@
 
 #include "command_line.h"
 #include "gst_ptr.h"
+#include "mms_src.h"
 #include "pipeline.h"
 #include "player_state.h"
 #include "position_timer.h"
@@ -49,6 +50,7 @@ int main(int argc, char *argv[]) {
     take_control_signals();
     gst_init(&argc, &argv);
     // Elements the player provides itself are registered here.
+    mms_src_register();
 
     CommandLine command;
     if (!parse_command_line(argc, argv, &command))

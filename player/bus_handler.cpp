@@ -4,6 +4,7 @@
 #include "iradio_update.h"
 #include "player_state.h"
 #include "playing_report.h"
+#include "redirect.h"
 #include "status_files.h"
 #include "termination.h"
 
@@ -15,6 +16,8 @@ namespace {
 
 void on_end_of_stream() {
     // playlist redirect: a pending playlist entry is played instead of ending.
+    if (handle_playlist_end_of_stream())
+        return;
 
     if (!claim_end_of_run())
         park_forever();
@@ -28,6 +31,8 @@ void on_end_of_stream() {
 void on_error(GstMessage *message) {
     // playlist detection: an error that means "this is a playlist" switches
     // the source to the playlist sink instead of ending.
+    if (handle_playlist_error(message))
+        return;
 
     GErrorPtr error;
     GCharPtr debug;

@@ -6,6 +6,7 @@
 #include "mms_src.h"
 #include "pipeline.h"
 #include "player_state.h"
+#include "playlist_sink.h"
 #include "position_timer.h"
 #include "signals.h"
 #include "smb_location.h"
@@ -82,7 +83,7 @@ int main(int argc, char *argv[]) {
     if (player.audio_bin)
         gst_bin_add(GST_BIN(pipeline), player.audio_bin);
 
-    // The playlist sink is created here.
+    player.playlist_sink = create_playlist_sink();
 
     install_timeout_handler();
 

@@ -1,0 +1,21 @@
+// Finds the one location a playlist names, from the playlist's raw text.
+//
+// Three kinds are understood: a URI list (recognised by the decoder's caps,
+// so the caller says so), PLS (marked by "[playlist]") and ASX (marked by
+// "<ASX" in any letter case). The text may be incomplete, hostile or
+// truncated; nothing is read outside it and nothing is written.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+// Where the location stands inside the text that was parsed.
+struct PlaylistLocation {
+    std::size_t offset;
+    std::size_t length;
+};
+
+// The text ends at its first NUL byte, as it would for a C string: what
+// follows a NUL is never looked at. An empty entry counts as no entry.
+std::optional<PlaylistLocation> find_playlist_location(std::string_view text, bool uri_list);

@@ -1,0 +1,1 @@
+add_e2e_test(e2e_playlist test_playlist.py)

@@ -11,7 +11,7 @@ import pytest
 
 from http_server import HttpServer, Route
 from signals_support import (
-    WAV_HEADER, WAV_BYTES_PER_SECOND, local_copy, nvram, nvram_get, position, run_files_gone,
+    SORVEL, WAV_HEADER, WAV_BYTES_PER_SECOND, local_copy, nvram, nvram_get, position, run_files_gone,
     start, status_lines, status_word, wait_position, wait_status_word, wav_stream)
 
 SEEK_WAIT = 3  # seconds for a seek to show in the position file
@@ -57,6 +57,29 @@ def test_pause_and_seek_do_nothing_before_playback(sandbox):
         wait_position(sb, lambda p: p > first, timeout=5)
         assert_killed(sb, proc)
     assert "Invalid sate" not in proc.stdout
+
+
+@pytest.mark.parametrize("signo", [signal.SIGTERM, signal.SIGUSR1], ids=["TERM", "USR1"])
+def test_signal_before_its_handler_keeps_the_default_action(sandbox, signo):
+    """Start-up is held in the SMB mount (a stand-in mount command that hangs),
+    before the handlers are installed: the signal ends the process as it would
+    any program, at once, and is not kept for later."""
+    sb = sandbox
+    bindir = sb.ctl / "fakebin"
+    bindir.mkdir()
+    for name in ("mount", "umount"):
+        stand_in = bindir / name
+        stand_in.write_text("#!/bin/sh\n: > /.sandbox/mounting\nexec sleep 30\n")
+        stand_in.chmod(0o755)
+    env = {"PATH": "/.sandbox/fakebin:" + os.environ.get("PATH", "/usr/bin:/bin")}
+    proc = sb.spawn([SORVEL, "smb://srv/music/a.ogg"], env=env, kavido=True)
+    assert sb.wait_for(lambda: (sb.ctl / "mounting").exists(), 10)
+    began = time.monotonic()
+    proc.signal(signo)
+    assert proc.wait(10) == 128 + signo
+    assert time.monotonic() - began < 2.0
+    assert status_lines(sb) is None
+    assert sb.kavido_signals() == 0
 
 
 def test_pause_toggle_keeps_position_and_reports_resume(sandbox):
@@ -182,6 +205,19 @@ def test_sigterm_ends_a_run_whose_source_is_stuck_in_a_read(sandbox):
     finally:
         hold.set()
         feeder.join(5)
+
+
+def test_sigterm_ends_a_run_whose_main_loop_is_blocked(sandbox):
+    """The station key file is a FIFO nobody writes: the PLAYING report blocks
+    the main loop in its open. SIGTERM must not need the main loop."""
+    sb = sandbox
+    os.mkfifo(sb.tmp / "iradio")
+    proc = start(sb, local_copy(sb, "ogg", 30), controller=True)
+    wait_status_word(sb, "PLAYING")
+    time.sleep(3)
+    # Blocked indeed: the position timer, on the same loop, never wrote.
+    assert position(sb) is None
+    assert_killed(sb, proc)
 
 
 def test_signal_storm_leaves_the_player_responsive(sandbox):

@@ -31,6 +31,9 @@ class Route:
     stall_after: Optional[int] = None
     # Accept the request, never answer.
     hang: bool = False
+    # Send the headers, then hold the body back until this event is set
+    # (lets a test act while the client waits for data).
+    gate: Optional[threading.Event] = None
     headers: Dict[str, str] = field(default_factory=dict)
 
 
@@ -67,6 +70,10 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             pass
 
     def _send_body(self, route):
+        if route.gate is not None:
+            while not route.gate.wait(0.1):
+                if self.server.closing.is_set():
+                    return
         if route.pieces is not None:
             for data, pause in route.pieces:
                 self.wfile.write(data)

@@ -16,7 +16,8 @@ _AUDIO = "audiotestsrc num-buffers={buffers} samplesperbuffer=4410 ! audio/x-raw
 
 _RECIPES = {
     "ogg": _AUDIO + " ! audioconvert ! vorbisenc ! oggmux ! filesink location={out}",
-    "mp3": _AUDIO + " ! audioconvert ! lamemp3enc bitrate=128 ! id3v2mux ! filesink location={out}",
+    # With the Xing/Info frame LAME writes, so players know the duration at once.
+    "mp3": _AUDIO + " ! audioconvert ! lamemp3enc bitrate=128 ! xingmux ! id3v2mux ! filesink location={out}",
     "wav": _AUDIO + " ! audioconvert ! wavenc ! filesink location={out}",
     # Matroska with the video track first, then the audio track.
     "mkv": "matroskamux name=mux ! filesink location={out} "

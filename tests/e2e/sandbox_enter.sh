@@ -59,6 +59,9 @@ exec chroot "$NEW" /bin/sh -c '
     set +e
     "$@"
     rc=$?
+    # A SIGUSR1 sent just before the program ended may still be pending in
+    # the stand-in; give it time to log before this namespace is torn down.
+    if [ -n "$kavido" ]; then sleep 0.2; fi
     echo "$rc" > /.sandbox/exit_status
     if [ "$linger" = 1 ]; then
         # a daemon the program left behind keeps the sandbox until it ends

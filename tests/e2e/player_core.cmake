@@ -1,0 +1,1 @@
+add_e2e_test(e2e_player_core test_player_core.py)

@@ -1,0 +1,429 @@
+"""The player end to end: one location played to the (stand-in) sound device,
+reported through the status, duration and pid files, the settings store and
+the controller's signal; local files, HTTP streams and files on a mounted
+SMB share, and every way such a run can end early."""
+
+import os
+import shutil
+import subprocess
+import threading
+
+import pytest
+
+import media
+from harness import build_path
+from http_server import HttpServer, Route
+
+SORVEL = build_path("player/sorvel")
+USAGE = "Usage: {} url | --kavido pid url\n"
+CONTENT_TYPES = {"ogg": "application/ogg", "mp3": "audio/mpeg", "wav": "audio/x-wav"}
+
+
+# ---------------------------------------------------------------- helpers
+
+
+def status_lines(sb):
+    path = sb.tmp / "sorvi.txt"
+    try:
+        text = path.read_text()
+    except FileNotFoundError:
+        return None
+    assert text.endswith("\n"), repr(text)
+    return text[:-1].split("\n")
+
+
+def wait_status_word(sb, word, timeout=15):
+    def reached():
+        lines = status_lines(sb)
+        return lines if lines and len(lines) > 1 and lines[1] == word else None
+
+    lines = sb.wait_for(reached, timeout)
+    assert lines, f"status never became {word!r}; last: {status_lines(sb)!r}"
+    return lines
+
+
+def nvram_get(sb, key):
+    done = subprocess.run([build_path("platform/nvram"), "get", key],
+                          env={"NVRAM_FILE": str(sb.nvram_file)},
+                          capture_output=True, text=True, timeout=10)
+    return done.stdout.strip() if done.returncode == 0 else None
+
+
+def run_files_gone(sb):
+    return not any(p.exists() for p in (sb.tmp / "duration.txt", sb.tmp / "position.txt",
+                                        sb.run / "sorvel.pid"))
+
+
+def leftovers(sb):
+    """Anything but the kept status file: temporary files of an atomic
+    replacement must never stay behind."""
+    return sorted(p.name for p in list(sb.tmp.iterdir()) + list(sb.run.iterdir())
+                  if p.name != "sorvi.txt" and p.name not in sb.keep)
+
+
+def inner_pid(host_pid):
+    """The program's pid inside its own pid namespace (what it writes)."""
+    with open(f"/proc/{host_pid}/status") as f:
+        for line in f:
+            if line.startswith("NSpid:"):
+                return int(line.split()[-1])
+    raise AssertionError("no NSpid")
+
+
+@pytest.fixture
+def sb(sandbox):
+    sandbox.keep = set()
+    return sandbox
+
+
+def put_media(sb, kind, seconds=3, name=None):
+    """Copies a test file into the sandbox's /tmp; returns its inside path."""
+    name = name or f"tone.{kind}"
+    shutil.copy(media.make(kind, seconds), sb.tmp / name)
+    sb.keep.add(name)
+    return f"/tmp/{name}"
+
+
+# ------------------------------------------------------------ command line
+
+
+@pytest.mark.parametrize("args", [
+    [],
+    ["-x", "http://127.0.0.1/s"],
+    ["--KAVIDO", "http://127.0.0.1/s"],
+    ["--kavido", "1234", "http://127.0.0.1/s"],
+    ["a", "b", "c", "d"],
+])
+def test_wrong_command_line_prints_usage_and_writes_nothing(sb, args):
+    proc = sb.run_program([SORVEL] + args, kavido=True, timeout=20)
+    assert proc.returncode == 1
+    assert proc.stdout == USAGE.format(SORVEL)
+    assert list(sb.tmp.iterdir()) == [] and list(sb.run.iterdir()) == []
+    assert sb.kavido_signals() == 0
+
+
+# ------------------------------------------------------------ local files
+
+
+@pytest.mark.parametrize("kind,controller", [("ogg", True), ("mp3", False), ("wav", False)])
+def test_local_file_plays_reports_and_ends(sb, kind, controller):
+    location = put_media(sb, kind)
+    args = ["--kavido", location] if controller else [location]
+    proc = sb.spawn([SORVEL] + args, kavido=True)
+
+    lines = wait_status_word(sb, "PLAYING")
+    assert lines == [location, "PLAYING", "0,44100"]
+    # While playing: the duration in whole seconds, the pid, and the settings
+    # store told that the station no longer prepares.
+    assert (sb.tmp / "duration.txt").read_text() in ("2", "3")
+    assert (sb.run / "sorvel.pid").read_text() == str(inner_pid(proc.host_pid()))
+    # Set right after the status is written.
+    assert sb.wait_for(lambda: nvram_get(sb, "radio_preparing") == "0", 5)
+
+    assert proc.wait(20) == 0
+    assert status_lines(sb) == [location, "EOS"]
+    assert run_files_gone(sb)
+    assert leftovers(sb) == []
+    assert sb.kavido_signals() == (1 if controller else 0)
+
+
+def test_status_files_are_readable_by_other_programs(sb):
+    location = put_media(sb, "ogg")
+    proc = sb.spawn([SORVEL, location], kavido=True)
+    wait_status_word(sb, "PLAYING")
+    for path in (sb.tmp / "sorvi.txt", sb.tmp / "duration.txt", sb.run / "sorvel.pid"):
+        assert path.stat().st_mode & 0o777 == 0o644, path
+    assert proc.wait(20) == 0
+
+
+def test_video_stream_before_audio_is_skipped_and_audio_plays(sb):
+    location = put_media(sb, "mkv")
+    proc = sb.spawn([SORVEL, location], kavido=True)
+    assert wait_status_word(sb, "PLAYING")[2] == "0,44100"
+    assert proc.wait(20) == 0
+    assert "Invalid type:[video/" in proc.stdout
+    assert status_lines(sb) == [location, "EOS"]
+
+
+def test_plays_through_a_real_alsa_element(sb):
+    location = put_media(sb, "wav", seconds=2)
+    proc = sb.spawn([SORVEL, location], kavido=True,
+                    env={"SORVEL_AUDIO_SINK": "alsasink device=null provide-clock=false"})
+    wait_status_word(sb, "PLAYING")
+    assert proc.wait(20) == 0
+    assert status_lines(sb) == [location, "EOS"]
+
+
+def test_missing_file_ends_with_gstreamer_error(sb):
+    proc = sb.run_program([SORVEL, "--kavido", "/tmp/no-such.ogg"], kavido=True, timeout=20)
+    assert proc.returncode == 1
+    lines = status_lines(sb)
+    assert lines[0] == "/tmp/no-such.ogg"
+    assert lines[1].startswith("ERROR:") and len(lines[1]) > len("ERROR:")
+    assert len(lines) == 2
+    assert run_files_gone(sb) and leftovers(sb) == []
+    assert sb.kavido_signals() == 1
+
+
+def test_local_text_file_is_an_error_not_a_playlist(sb):
+    (sb.tmp / "list.pls").write_text("[playlist]\nNumberOfEntries=1\nFile1=http://127.0.0.1:9/x\n")
+    sb.keep.add("list.pls")
+    proc = sb.run_program([SORVEL, "/tmp/list.pls"], kavido=True, timeout=20)
+    assert proc.returncode == 1
+    assert status_lines(sb)[1].startswith("ERROR:")
+
+
+@pytest.mark.parametrize("controller", [True, False])
+def test_missing_element_ends_like_a_pipeline_error(sb, controller):
+    location = put_media(sb, "ogg")
+    args = ["--kavido", location] if controller else [location]
+    proc = sb.run_program([SORVEL] + args, kavido=True, timeout=10,
+                          env={"SORVEL_AUDIO_SINK": "nosuchsinkelement"})
+    assert proc.returncode == 1
+    assert status_lines(sb) == [location, 'ERROR:no element "nosuchsinkelement"']
+    assert run_files_gone(sb) and leftovers(sb) == []
+    assert sb.kavido_signals() == (1 if controller else 0)
+
+
+def test_audio_sink_of_several_elements_is_refused(sb):
+    """An audio sink description of several elements cannot serve as the
+    sink: refused with a clear error rather than played silently."""
+    location = put_media(sb, "ogg")
+    proc = sb.run_program([SORVEL, location], kavido=True, timeout=10,
+                          env={"SORVEL_AUDIO_SINK": "audioresample ! fakesink"})
+    assert proc.returncode == 1
+    assert status_lines(sb)[1].startswith("ERROR:SORVEL_AUDIO_SINK")
+
+
+# ------------------------------------------------------------ HTTP streams
+
+
+@pytest.mark.parametrize("kind,irate", [("ogg", "128000\n"), ("mp3", None), ("wav", "96000")])
+def test_http_stream_prepares_then_plays(sb, kind, irate):
+    body = media.make(kind, 2).read_bytes()
+    gate = threading.Event()
+    # A live stream: no length, no seeking.
+    routes = {f"/s.{kind}": Route(body=body, content_type=CONTENT_TYPES[kind], gate=gate,
+                                  content_length=False)}
+    with HttpServer(routes, lifetime=60) as server:
+        location = server.url(f"/s.{kind}")
+        proc = sb.spawn([SORVEL, "--kavido", location], kavido=True)
+        # The stream holds back its data: start-up is done, playback is not.
+        lines = wait_status_word(sb, "PREPARE")
+        assert lines == [location, "PREPARE"]
+        assert sb.wait_for(lambda: (sb.run / "sorvel.pid").exists(), 5)
+        assert (sb.run / "sorvel.pid").read_text() == str(inner_pid(proc.host_pid()))
+        assert not (sb.tmp / "duration.txt").exists()
+        if irate is not None:
+            (sb.tmp / "irate").write_text(irate)
+            sb.keep.add("irate")
+        gate.set()
+
+        lines = wait_status_word(sb, "PLAYING")
+        bitrate = irate.strip() if irate else "0"
+        assert lines == [location, "PLAYING", f"{bitrate},44100"]
+        assert (sb.tmp / "duration.txt").read_text().isdigit()
+        assert sb.wait_for(lambda: nvram_get(sb, "radio_preparing") == "0", 5)
+
+        assert proc.wait(20) == 0
+    assert status_lines(sb) == [location, "EOS"]
+    assert run_files_gone(sb) and leftovers(sb) == []
+    assert sb.kavido_signals() == 1
+
+
+def test_stale_files_of_an_earlier_run_are_removed_at_start(sb):
+    gate = threading.Event()
+    body = media.make("ogg", 2).read_bytes()
+    (sb.tmp / "sorvi.txt").write_text("old\nPLAYING\n1,1\n")
+    (sb.tmp / "duration.txt").write_text("999")
+    (sb.tmp / "irate").write_text("555\n")
+    route = Route(body=body, content_type="application/ogg", gate=gate, content_length=False)
+    with HttpServer({"/s": route}) as server:
+        proc = sb.spawn([SORVEL, server.url("/s")], kavido=True)
+        wait_status_word(sb, "PREPARE")
+        assert not (sb.tmp / "duration.txt").exists()
+        assert not (sb.tmp / "irate").exists()
+        gate.set()
+        # The old bitrate is not reported for the new stream.
+        assert wait_status_word(sb, "PLAYING")[2] == "0,44100"
+        assert proc.wait(20) == 0
+
+
+def test_https_location_uses_the_http_source(sb):
+    """An https: location goes to the HTTP source; with nothing listening
+    the HTTP source reports the failure (a file source would say the file
+    does not exist)."""
+    proc = sb.run_program([SORVEL, "https://127.0.0.1:9/stream"], kavido=True, timeout=20)
+    assert proc.returncode == 1
+    word = status_lines(sb)[1]
+    assert word.startswith("ERROR:")
+    assert "Resource not found" not in word and "No such file" not in word
+
+
+@pytest.mark.parametrize("controller", [True, False])
+def test_http_not_found_ends_with_error(sb, controller):
+    with HttpServer({}) as server:
+        location = server.url("/missing.ogg")
+        args = ["--kavido", location] if controller else [location]
+        proc = sb.run_program([SORVEL] + args, kavido=True, timeout=20)
+    assert proc.returncode == 1
+    lines = status_lines(sb)
+    assert lines[0] == location
+    assert lines[1].startswith("ERROR:") and len(lines[1]) > len("ERROR:")
+    assert run_files_gone(sb) and leftovers(sb) == []
+    assert sb.kavido_signals() == (1 if controller else 0)
+
+
+def test_http_stream_of_undecodable_type_is_invalid(sb):
+    body = b"%PDF-1.4\n%" + b"\xe2\xe3\xcf\xd3" * 8 + b"\n1 0 obj\n<< >>\nendobj\n" * 40
+    with HttpServer({"/doc": Route(body=body, content_type="application/pdf")}) as server:
+        location = server.url("/doc")
+        proc = sb.run_program([SORVEL, "--kavido", location], kavido=True, timeout=20)
+    assert proc.returncode == 1
+    assert status_lines(sb) == [location, "INVALID:application/pdf"]
+    assert run_files_gone(sb)
+    assert sb.kavido_signals() == 1
+
+
+# ------------------------------------------------------------ SMB shares
+
+FAKE_COMMAND = """#!/bin/sh
+{{ printf '%s' "${{0##*/}}"; for a in "$@"; do printf '\\037%s' "$a"; done; echo; }} \
+    >> /.sandbox/commands.log
+{action}
+"""
+
+FAKE_ACTIONS = {
+    # The mount table as the test wants the kernel to show it.
+    "cat": 'if [ "$1" = /proc/mounts ]; then exec {real_cat} /.sandbox/mounts.txt; fi\n'
+           'exec {real_cat} "$@"',
+    "mkdir": 'exec {real_mkdir} "$@"',
+    "umount": "exit 0",
+    # No CIFS client here: the test's share directory stands in for it.
+    "mount": "exec {real_mount} --bind /.sandbox/share /mnt/mount_cifs",
+}
+
+
+@pytest.fixture
+def smb(sb):
+    """Stand-ins for cat, mkdir, umount and mount, first on PATH inside the
+    sandbox, logging every call."""
+    bindir = sb.ctl / "fakebin"
+    bindir.mkdir()
+    real = {f"real_{name}": shutil.which(name) for name in ("cat", "mkdir", "mount")}
+    for name, action in FAKE_ACTIONS.items():
+        path = bindir / name
+        path.write_text(FAKE_COMMAND.format(action=action.format(**real)))
+        path.chmod(0o755)
+    (sb.ctl / "share").mkdir()
+    (sb.ctl / "mounts.txt").write_text("rootfs / rootfs rw 0 0\n")
+    sb.smb_env = {"PATH": "/.sandbox/fakebin:" + os.environ.get("PATH", "/usr/bin:/bin")}
+    return sb
+
+
+def commands(sb):
+    log = sb.ctl / "commands.log"
+    if not log.exists():
+        return []
+    return [line.split("\x1f") for line in log.read_text().splitlines()]
+
+
+def mount_command(share, user="admin", password=None):
+    options = "ro,nounix,noserverino,iocharset=utf8,username=" + user
+    if password is not None:
+        options += ",password=" + password
+    return ["mount", "-t", "cifs", "-o", options, share, "/mnt/mount_cifs"]
+
+
+def cifs_table_line(unc):
+    return (f"//x/y /mnt/mount_cifs cifs ro,relatime,vers=1.0,unc={unc},username=admin,"
+            "domain=,uid=0,noforceuid,gid=0,noforcegid,addr=192.0.2.7,file_mode=0755 0 0\n")
+
+
+def test_smb_first_mount_then_plays_file_below_mount_point(smb):
+    shutil.copy(media.make("ogg", 2), smb.ctl / "share" / "b.ogg")
+    proc = smb.run_program([SORVEL, "--kavido", "smb://srv/music/b.ogg"], kavido=True,
+                           env=smb.smb_env, timeout=20)
+    assert proc.returncode == 0, proc.stderr
+    assert commands(smb) == [
+        ["cat", "/proc/mounts"],
+        ["mkdir", "/mnt/mount_cifs"],
+        mount_command("//srv/music"),
+    ]
+    assert status_lines(smb) == ["/mnt/mount_cifs/b.ogg", "EOS"]
+    assert smb.kavido_signals() == 1
+
+
+def test_smb_credentials_mount_and_path_before_them_plays(smb):
+    (smb.ctl / "share" / "dir a").mkdir()
+    shutil.copy(media.make("wav", 2), smb.ctl / "share" / "dir a" / "c.wav")
+    proc = smb.run_program([SORVEL, "smb://srv/music/dir a/c.wav,usr=joe,pw=p=1"],
+                           kavido=True, env=smb.smb_env, timeout=20)
+    assert proc.returncode == 0, proc.stderr
+    assert commands(smb)[-1] == mount_command("//srv/music", "joe", "p=1")
+    assert status_lines(smb) == ["/mnt/mount_cifs/dir a/c.wav", "EOS"]
+
+
+def test_smb_share_already_mounted_runs_no_command(smb):
+    # Mounted for real (as the kernel would have it), and listed in the table
+    # far beyond its first kilobyte, with backslashes after "unc=".
+    (smb.mnt / "mount_cifs").mkdir()
+    shutil.copy(media.make("ogg", 2), smb.mnt / "mount_cifs" / "b.ogg")
+    filler = "tmpfs /var/lib/some/rather/long/mount/point tmpfs rw,nosuid,nodev 0 0\n" * 40
+    (smb.ctl / "mounts.txt").write_text(filler + cifs_table_line(r"\\srv\music"))
+    proc = smb.run_program([SORVEL, "smb://srv/music/b.ogg"], kavido=True, env=smb.smb_env,
+                           timeout=20)
+    assert proc.returncode == 0, proc.stderr
+    assert commands(smb) == [["cat", "/proc/mounts"]]
+    assert status_lines(smb) == ["/mnt/mount_cifs/b.ogg", "EOS"]
+
+
+def test_smb_other_share_is_unmounted_first(smb):
+    (smb.mnt / "mount_cifs").mkdir()
+    shutil.copy(media.make("ogg", 2), smb.ctl / "share" / "b.ogg")
+    (smb.ctl / "mounts.txt").write_text(cifs_table_line(r"\\other\films"))
+    proc = smb.run_program([SORVEL, "smb://srv/music/b.ogg"], kavido=True, env=smb.smb_env,
+                           timeout=20)
+    assert proc.returncode == 0, proc.stderr
+    assert commands(smb) == [
+        ["cat", "/proc/mounts"],
+        ["umount", "/mnt/mount_cifs"],
+        mount_command("//srv/music"),
+    ]
+    assert status_lines(smb) == ["/mnt/mount_cifs/b.ogg", "EOS"]
+
+
+def test_smb_location_text_never_reaches_a_shell(smb):
+    location = "smb://h/s/x.ogg,usr=a;touch /tmp/pwned;,pw=b`touch /tmp/pwned2`"
+    proc = smb.run_program([SORVEL, location], kavido=True, env=smb.smb_env, timeout=20)
+    # The file does not exist on the stand-in share: an ordinary error.
+    assert proc.returncode == 1
+    assert commands(smb) == [
+        ["cat", "/proc/mounts"],
+        ["mkdir", "/mnt/mount_cifs"],
+        mount_command("//h/s", "a;touch /tmp/pwned;", "b`touch /tmp/pwned2`"),
+    ]
+    assert not (smb.tmp / "pwned").exists() and not (smb.tmp / "pwned2").exists()
+    assert status_lines(smb)[1].startswith("ERROR:")
+
+
+@pytest.mark.parametrize("location,message", [
+    ("smb://srv", "no share"),
+    ("smb://srv/music", "no file"),
+    ("smb://srv/music/a.ogg,usr=joe", ",pw="),
+    ("smb://srv/music/a.ogg,usr=joe,uid=0,pw=x", "comma"),
+    ("smb://srv/music/" + "p" * 120 + ".ogg", "too long"),
+    ("smb://srv/music/a.ogg,usr=" + "u" * 200 + ",pw=x", "too long"),
+])
+def test_unusable_smb_location_is_refused_before_anything_happens(smb, location, message):
+    proc = smb.run_program([SORVEL, "--kavido", location], kavido=True, env=smb.smb_env,
+                           timeout=20)
+    assert proc.returncode == 1
+    assert message in proc.stderr
+    assert commands(smb) == []
+    assert list(smb.tmp.iterdir()) == [] and list(smb.run.iterdir()) == []
+    assert sb_unmounted(smb)
+
+
+def sb_unmounted(sb):
+    return not (sb.mnt / "mount_cifs").exists()

@@ -1,6 +1,7 @@
 #include "smb_mount.h"
 
 #include "mount_table.h"
+#include "signals.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -15,6 +16,20 @@ namespace {
 
 // The table of a busy router is a few KiB; this only stops a runaway reader.
 constexpr size_t kMountTableLimit = 1024 * 1024;
+
+// Starts argv with the signal mask the process began with: the player keeps
+// its control signals blocked, and a hung mount must still die of SIGTERM.
+int spawn(pid_t *pid, const char *const argv[], const posix_spawn_file_actions_t *actions) {
+    posix_spawnattr_t attr;
+    int rc = posix_spawnattr_init(&attr);
+    if (rc != 0)
+        return rc;
+    rc = restore_child_signal_mask(&attr);
+    if (rc == 0)
+        rc = posix_spawnp(pid, argv[0], actions, &attr, const_cast<char *const *>(argv), environ);
+    posix_spawnattr_destroy(&attr);
+    return rc;
+}
 
 int wait_child(pid_t pid) {
     int status = 0;
@@ -38,8 +53,7 @@ GString *read_mount_table() {
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     const char *argv[] = {"cat", "/proc/mounts", nullptr};
     pid_t pid;
-    int rc =
-        posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char *const *>(argv), environ);
+    int rc = spawn(&pid, argv, &actions);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (rc == 0) {
@@ -65,8 +79,7 @@ GString *read_mount_table() {
 
 int run_command(const char *const argv[]) {
     pid_t pid;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, const_cast<char *const *>(argv), environ) !=
-        0)
+    if (spawn(&pid, argv, nullptr) != 0)
         return -1;
     return wait_child(pid);
 }

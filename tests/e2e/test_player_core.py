@@ -290,6 +290,7 @@ def test_http_stream_of_undecodable_type_is_invalid(sb):
 FAKE_COMMAND = """#!/bin/sh
 {{ printf '%s' "${{0##*/}}"; for a in "$@"; do printf '\\037%s' "$a"; done; echo; }} \
     >> /.sandbox/commands.log
+echo "${{0##*/}} $(grep SigBlk /proc/self/status)" >> /.sandbox/sigblk.log
 {action}
 """
 
@@ -352,6 +353,11 @@ def test_smb_first_mount_then_plays_file_below_mount_point(smb):
     ]
     assert status_lines(smb) == ["/mnt/mount_cifs/b.ogg", "EOS"]
     assert smb.kavido_signals() == 1
+    # The player keeps its control signals blocked; the commands it runs must
+    # not inherit that, or a hung mount would ignore SIGTERM.
+    masks = (smb.ctl / "sigblk.log").read_text().splitlines()
+    assert len(masks) == 3
+    assert all(line.split()[-1].strip("0") == "" for line in masks), masks
 
 
 def test_smb_credentials_mount_and_path_before_them_plays(smb):

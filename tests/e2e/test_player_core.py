@@ -158,9 +158,8 @@ def test_missing_file_ends_with_gstreamer_error(sb):
     proc = sb.run_program([SORVEL, "--kavido", "/tmp/no-such.ogg"], kavido=True, timeout=20)
     assert proc.returncode == 1
     lines = status_lines(sb)
-    assert lines[0] == "/tmp/no-such.ogg"
-    assert lines[1].startswith("ERROR:") and len(lines[1]) > len("ERROR:")
-    assert len(lines) == 2
+    # GStreamer's own message for it, not its debug text.
+    assert lines == ["/tmp/no-such.ogg", "ERROR:Resource not found."]
     assert run_files_gone(sb) and leftovers(sb) == []
     assert sb.kavido_signals() == 1
 
@@ -255,9 +254,7 @@ def test_https_location_uses_the_http_source(sb):
     does not exist)."""
     proc = sb.run_program([SORVEL, "https://127.0.0.1:9/stream"], kavido=True, timeout=20)
     assert proc.returncode == 1
-    word = status_lines(sb)[1]
-    assert word.startswith("ERROR:")
-    assert "Resource not found" not in word and "No such file" not in word
+    assert status_lines(sb)[1] == "ERROR:Could not establish connection to server."
 
 
 @pytest.mark.parametrize("controller", [True, False])
@@ -268,8 +265,7 @@ def test_http_not_found_ends_with_error(sb, controller):
         proc = sb.run_program([SORVEL] + args, kavido=True, timeout=20)
     assert proc.returncode == 1
     lines = status_lines(sb)
-    assert lines[0] == location
-    assert lines[1].startswith("ERROR:") and len(lines[1]) > len("ERROR:")
+    assert lines == [location, "ERROR:Not Found"]
     assert run_files_gone(sb) and leftovers(sb) == []
     assert sb.kavido_signals() == (1 if controller else 0)
 

@@ -145,10 +145,10 @@ void perform_redirect(const char *location) {
             (void)gst_bus_remove_watch(old_bus.get());
     }
 
-    // The new pipeline is in place before the old one is released, so a
-    // signal handler that reads player.pipeline meanwhile finds a live one.
+    // The emptied first pipeline is stopped but deliberately not released:
+    // the signal thread stops player.pipeline without taking a reference,
+    // and may have read the old pointer an instant before this swap.
     GstElement *pipeline = create_pipeline("pipeline2");
-    gst_object_unref(old_pipeline);
 
     const bool mms = is_mms_location(location);
     player.is_http.store(mms ? 0 : player.redirect_count.load());

@@ -2,6 +2,7 @@
 
 #include "gst_ptr.h"
 #include "iradio_update.h"
+#include "pipeline_stop.h"
 #include "player_state.h"
 #include "playing_report.h"
 #include "redirect.h"
@@ -21,7 +22,9 @@ void on_end_of_stream() {
 
     if (!claim_end_of_run())
         park_forever();
-    gst_element_set_state(player.pipeline.load(), GST_STATE_NULL);
+    // Bounded like every other end: a thread stuck in a read must not keep
+    // the final status from being written.
+    (void)stop_pipeline_within(player.pipeline.load(), kPipelineStopWaitMs);
     write_status("EOS", nullptr);
     remove_run_files();
     notify_controller();
@@ -53,7 +56,7 @@ void on_error(GstMessage *message) {
     remove_run_files();
     error.reset();
     debug.reset();
-    gst_element_set_state(player.pipeline.load(), GST_STATE_NULL);
+    (void)stop_pipeline_within(player.pipeline.load(), kPipelineStopWaitMs);
     notify_controller();
     exit(1);
 }

@@ -15,6 +15,8 @@ from signals_support import (
     start, status_lines, status_word, wait_position, wait_status_word, wav_stream)
 
 SEEK_WAIT = 3  # seconds for a seek to show in the position file
+PLAYLIST = (b"[playlist]\nNumberOfEntries=1\nFile1=http://127.0.0.1:9/x\nTitle1="
+            + b"x" * 4096 + b"\n")
 
 
 def assert_killed(sb, proc, within=3.0):
@@ -153,9 +155,10 @@ def test_sigterm_in_every_phase(sandbox, phase, controller):
     sb = sandbox
     routes = {
         "/hang": Route(hang=True),
-        # A playlist whose text never ends: the run stays reading it.
-        "/list.pls": Route(content_type="audio/x-scpls", stall_after=40,
-                           body=b"[playlist]\nNumberOfEntries=1\nFile1=http://127.0.0.1:9/x\n"),
+        # A whole playlist on a connection that stays open: the run reads it
+        # and waits for its end. (Shorter text would leave the decoder still
+        # guessing its type, and the run would not have got that far.)
+        "/list.pls": Route(content_type="audio/x-scpls", stall_after=len(PLAYLIST), body=PLAYLIST),
     }
     with HttpServer(routes) as server:
         if phase == "starting":

@@ -75,21 +75,24 @@ MmsSrc *as_mms_src(gpointer p) {
 GstStaticPadTemplate src_template =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/x-ms-asf"));
 
-void post_error(MmsSrc *self, MmsErrorKind kind, const char *text) {
+// One place posts every error (the macro expands to a lot of code each time).
+void post_error(MmsSrc *self, GstResourceError code, const char *text) {
+    gst_element_message_full(GST_ELEMENT(self), GST_MESSAGE_ERROR, GST_RESOURCE_ERROR, code,
+                             g_strdup(text), nullptr, __FILE__, GST_FUNCTION, __LINE__);
+}
+
+GstResourceError resource_error(MmsErrorKind kind) {
     switch (kind) {
     case MmsErrorKind::NotFound:
-        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("%s", text), (nullptr));
-        break;
+        return GST_RESOURCE_ERROR_NOT_FOUND;
     case MmsErrorKind::NotAuthorized:
-        GST_ELEMENT_ERROR(self, RESOURCE, NOT_AUTHORIZED, ("%s", text), (nullptr));
-        break;
+        return GST_RESOURCE_ERROR_NOT_AUTHORIZED;
     case MmsErrorKind::Read:
-        GST_ELEMENT_ERROR(self, RESOURCE, READ, ("%s", text), (nullptr));
-        break;
+        return GST_RESOURCE_ERROR_READ;
     case MmsErrorKind::OpenRead:
-        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("%s", text), (nullptr));
         break;
     }
+    return GST_RESOURCE_ERROR_OPEN_READ;
 }
 
 void close_connection(MmsSrcState &st) {
@@ -138,7 +141,7 @@ GstFlowReturn open_connection(MmsSrc *self, guint64 offset) {
         char text[512];
         MmsErrorKind kind =
             mms_describe_open_failure(st.io.connect_failure(), location.get(), text, sizeof text);
-        post_error(self, kind, text);
+        post_error(self, resource_error(kind), text);
         return GST_FLOW_ERROR;
     }
 
@@ -183,7 +186,7 @@ GstFlowReturn reposition(MmsSrc *self, guint64 offset) {
         char text[512];
         mms_describe_read_failure(st.io.current(), st.io.error() ? st.io.error() : EPIPE, text,
                                   sizeof text);
-        GST_ELEMENT_ERROR(self, RESOURCE, SEEK, ("%s", text), (nullptr));
+        post_error(self, GST_RESOURCE_ERROR_SEEK, text);
         return GST_FLOW_ERROR;
     }
     if (static_cast<guint64>(got) != offset)
@@ -204,7 +207,7 @@ GstFlowReturn read_block(MmsSrc *self, guint length, GstBuffer **out) {
     if (!buf || !gst_buffer_map(buf, &map, GST_MAP_WRITE)) {
         if (buf)
             gst_buffer_unref(buf);
-        GST_ELEMENT_ERROR(self, RESOURCE, READ, ("Out of memory"), (nullptr));
+        post_error(self, GST_RESOURCE_ERROR_READ, "Out of memory");
         return GST_FLOW_ERROR;
     }
     st.io.clear_error();
@@ -221,7 +224,7 @@ GstFlowReturn read_block(MmsSrc *self, guint length, GstBuffer **out) {
         gst_buffer_unref(buf);
         char text[512];
         mms_describe_read_failure(st.io.current(), st.io.error(), text, sizeof text);
-        post_error(self, MmsErrorKind::Read, text);
+        post_error(self, GST_RESOURCE_ERROR_READ, text);
         return GST_FLOW_ERROR;
     }
     if (n <= 0) {
@@ -262,8 +265,8 @@ gboolean mms_src_start(GstBaseSrc *base) {
     MmsSrc *self = as_mms_src(base);
     MmsSrcState &st = self->state;
     if (!st.io.open()) {
-        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("Could not prepare the connection"),
-                          ("eventfd: %s", g_strerror(errno)));
+        GST_ERROR_OBJECT(self, "eventfd: %s", g_strerror(errno));
+        post_error(self, GST_RESOURCE_ERROR_OPEN_READ, "Could not prepare the connection");
         return FALSE;
     }
     GST_OBJECT_LOCK(self);
@@ -271,7 +274,7 @@ gboolean mms_src_start(GstBaseSrc *base) {
     st.size = 0;
     GST_OBJECT_UNLOCK(self);
     if (!have_location) {
-        GST_ELEMENT_ERROR(self, RESOURCE, NOT_FOUND, ("No location set"), (nullptr));
+        post_error(self, GST_RESOURCE_ERROR_NOT_FOUND, "No location set");
         return FALSE;
     }
     st.io.resume();

@@ -105,7 +105,7 @@ void *signal_thread(void *) {
 }
 
 [[noreturn]] void cannot_take_signals(const char *what) {
-    fprintf(stderr, "sorvel: cannot %s for the control signals\n", what);
+    fprintf(stderr, "sorvel: cannot %s\n", what);
     exit(1);
 }
 
@@ -140,11 +140,11 @@ void take_control_signals() {
         }
     }
     if (pthread_sigmask(SIG_BLOCK, &blocked_set, &start_mask) != 0) {
-        cannot_take_signals("block signals");
+        cannot_take_signals("block the control signals");
     }
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0) {
-        cannot_take_signals("start a thread");
+        cannot_take_signals("start the signal thread");
     }
     // The thread's deepest call is the end of a run (GStreamer state
     // change, status file); a fraction of the default 8 MB is plenty. If
@@ -155,7 +155,7 @@ void take_control_signals() {
     const int rc = pthread_create(&thread, &attr, signal_thread, nullptr);
     (void)pthread_attr_destroy(&attr);
     if (rc != 0) {
-        cannot_take_signals("start a thread");
+        cannot_take_signals("start the signal thread");
     }
 }
 

@@ -124,6 +124,24 @@ def test_seek_moves_the_position(sandbox, server_factory, asf_long):
     assert status_word(sandbox) == "EOS"
 
 
+def test_broadcast_has_no_length_and_refuses_seeks(sandbox, server_factory, asf_long):
+    server = server_factory(asf_long, mode="broadcast")
+    proc = sandbox.spawn([SORVEL, server.url()])
+    wait_word(sandbox, "PLAYING")
+    # A live stream's header says nothing true about its length.
+    assert read_int(sandbox.tmp / "duration.txt") == 0
+    assert sandbox.wait_for(lambda: (read_int(sandbox.tmp / "position.txt") or 0) >= 1, 10)
+
+    (sandbox.tmp / "seek.txt").write_text("7\n")
+    proc.signal(signal.SIGUSR2)
+    time.sleep(1.5)
+    assert read_int(sandbox.tmp / "position.txt") < 5
+    assert len(server.play_requests()) == 1
+
+    assert proc.wait(timeout=30) == 0, proc.stderr
+    assert status_word(sandbox) == "EOS"
+
+
 # -------------------------------------------------------------- errors
 
 

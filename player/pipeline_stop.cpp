@@ -1,6 +1,7 @@
 #include "pipeline_stop.h"
 
 #include <atomic>
+#include <cerrno>
 #include <pthread.h>
 #include <time.h>
 
@@ -22,7 +23,7 @@ void *stop_thread(void *) {
 
 void sleep_ms(long ms) {
     timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-    while (nanosleep(&ts, &ts) != 0) {
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 }
 

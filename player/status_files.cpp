@@ -1,6 +1,7 @@
 #include "status_files.h"
 
 #include "player_state.h"
+#include "termination.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -33,7 +34,7 @@ struct Piece {
 // Readers (the controller, the web pages) poll these files; they must see
 // either the old content or the new one, never a half-written file. So the
 // content goes to a temporary file beside the target and is renamed over it.
-void replace_file(const char *path, const Piece *pieces, size_t count) {
+void replace_file_now(const char *path, const Piece *pieces, size_t count) {
     char tmp[256];
     int n = snprintf(tmp, sizeof tmp, "%s.XXXXXX", path);
     if (n < 0 || static_cast<size_t>(n) >= sizeof tmp)
@@ -53,6 +54,15 @@ void replace_file(const char *path, const Piece *pieces, size_t count) {
         ok = false;
     if (!ok || rename(tmp, path) != 0)
         (void)unlink(tmp);
+}
+
+// Once the run is ending on another thread, nothing but that thread's final
+// status may be written.
+void replace_file(const char *path, const Piece *pieces, size_t count) {
+    if (!begin_run_file_write())
+        return;
+    replace_file_now(path, pieces, count);
+    end_run_file_write();
 }
 
 Piece piece(const char *s) {

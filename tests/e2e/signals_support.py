@@ -6,7 +6,7 @@ import os
 import subprocess
 
 import media
-from harness import build_path
+from harness import build_path, emulator_prefix
 from http_server import Route
 
 SORVEL = build_path("player/sorvel")
@@ -56,8 +56,8 @@ def run_files_gone(sb):
 
 def nvram(sb, *args):
     env = dict(os.environ, NVRAM_FILE=str(sb.nvram_file))
-    return subprocess.run([build_path("platform/nvram"), *args], env=env, capture_output=True,
-                          text=True, timeout=10)
+    return subprocess.run(emulator_prefix() + [build_path("platform/nvram"), *args], env=env,
+                          capture_output=True, text=True, timeout=30)
 
 
 def nvram_get(sb, key):

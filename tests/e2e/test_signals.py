@@ -192,10 +192,17 @@ def test_sigterm_ends_a_run_whose_source_is_stuck_in_a_read(sandbox):
     hold = threading.Event()
 
     def writer():
-        with open(fifo, "wb") as pipe:
-            pipe.write(body[: WAV_HEADER + 3 * WAV_BYTES_PER_SECOND])
-            pipe.flush()
-            hold.wait(30)
+        # The file source may open the file, close it and open it again while
+        # it starts; a reader that went away is met with a fresh write.
+        for _ in range(5):
+            try:
+                with open(fifo, "wb") as pipe:
+                    pipe.write(body[: WAV_HEADER + 3 * WAV_BYTES_PER_SECOND])
+                    pipe.flush()
+                    hold.wait(30)
+                    return
+            except BrokenPipeError:
+                continue
 
     feeder = threading.Thread(target=writer, daemon=True)
     feeder.start()

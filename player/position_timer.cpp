@@ -8,20 +8,8 @@
 
 #include <cstdlib>
 #include <gst/gst.h>
-#include <pthread.h>
 
 namespace {
-
-pthread_mutex_t position_file_lock = PTHREAD_MUTEX_INITIALIZER;
-bool position_updates_stopped = false; // under position_file_lock
-
-void write_position_file(unsigned long long seconds) {
-    (void)pthread_mutex_lock(&position_file_lock);
-    if (!position_updates_stopped) {
-        write_seconds_file(kPositionFile, seconds);
-    }
-    (void)pthread_mutex_unlock(&position_file_lock);
-}
 
 [[noreturn]] void stall_stop() {
     if (!claim_end_of_run()) {
@@ -37,12 +25,6 @@ void write_position_file(unsigned long long seconds) {
 }
 
 } // namespace
-
-void stop_position_updates() {
-    (void)pthread_mutex_lock(&position_file_lock);
-    position_updates_stopped = true;
-    (void)pthread_mutex_unlock(&position_file_lock);
-}
 
 void start_position_timer() {
     player.position_timer_id =
@@ -67,7 +49,9 @@ gboolean position_update_timeout_cb(gpointer) {
     player.last_position = counters.last_position;
 
     if (decision.write_position) {
-        write_position_file(static_cast<unsigned long long>(decision.position_seconds));
+        // Skipped by write_seconds_file once another thread ends the run.
+        write_seconds_file(kPositionFile,
+                           static_cast<unsigned long long>(decision.position_seconds));
     }
     if (decision.stalled) {
         stall_stop();

@@ -8,11 +8,6 @@
 // Starts the timer; its id goes to player.position_timer_id.
 void start_position_timer();
 
-// For an end of the run on another thread than the main loop's (SIGTERM,
-// SIGALRM): waits for a position write under way to finish and keeps any
-// later tick from writing, so the file the end removes stays removed.
-void stop_position_updates();
-
 // GSourceFunc of the timer, on the main loop. Returns TRUE; a stall ends the
 // process instead.
 gboolean position_update_timeout_cb(gpointer main_loop);

@@ -2,7 +2,6 @@
 
 #include "pipeline_stop.h"
 #include "player_state.h"
-#include "position_timer.h"
 #include "seek_text.h"
 #include "status_files.h"
 #include "termination.h"
@@ -228,7 +227,6 @@ void kill_cb(int) {
     if (!claim_end_of_run()) {
         park_forever();
     }
-    stop_position_updates();
     // The pipeline is stopped but not released: the main loop may still be
     // using it at this very moment, and the exit below releases it anyway.
     (void)stop_pipeline_within(player.pipeline.load(), kPipelineStopWaitMs);
@@ -241,7 +239,6 @@ void timeout_cb(int) {
     if (!claim_end_of_run()) {
         park_forever();
     }
-    stop_position_updates();
     write_status("TIMEOUT", nullptr);
     remove_run_files();
     notify_controller();

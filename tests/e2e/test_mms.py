@@ -11,7 +11,7 @@ import pytest
 
 import media
 from harness import build_path
-from http_server import unused_port
+from http_server import HttpServer, Route, unused_port
 from mmsh_server import AsfFile, MmshServer
 
 SORVEL = build_path("player/sorvel")
@@ -140,6 +140,23 @@ def test_broadcast_has_no_length_and_refuses_seeks(sandbox, server_factory, asf_
 
     assert proc.wait(timeout=30) == 0, proc.stderr
     assert status_word(sandbox) == "EOS"
+
+
+@pytest.mark.parametrize("scheme", ["mmsh", "MMS"])
+def test_playlist_entry_plays_through_our_element(sandbox, server_factory, asf_short, scheme):
+    stream = server_factory(asf_short)
+    asx = (
+        "<ASX version=\"3.0\">\n<Entry><Ref href=\"http://127.0.0.1:1/first\"/></Entry>\n"
+        f"<Entry><Ref href=\"{stream.url(scheme)}\"/></Entry>\n</ASX>\n"
+    ).encode()
+    with HttpServer({"/radio.asx": Route(body=asx, content_type="video/x-ms-asf")}) as web:
+        location = web.url("/radio.asx")
+        proc = sandbox.spawn([SORVEL, location])
+        lines = wait_word(sandbox, "PLAYING")
+        assert lines[0] == location
+        assert proc.wait(timeout=30) == 0, proc.stderr
+    assert status_lines(sandbox) == [location, "EOS"]
+    assert [i["play"] for _, i in stream.requests] == [False, True]
 
 
 # -------------------------------------------------------------- errors

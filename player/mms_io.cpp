@@ -112,8 +112,15 @@ int MmsIo::wait_for(int fd, short events, int timeout_ms) {
             return -1;
         if (n == 0)
             return -1;
-        if (fds[1].revents != 0 || interrupted())
+        if (interrupted())
             return 0;
+        if (fds[1].revents != 0) {
+            // A wake-up that a resume() racing with interrupt() left behind
+            // with the flag already clear: not meant for us.
+            uint64_t count;
+            (void)!read(wake_fd_, &count, sizeof count);
+            continue;
+        }
         // Errors and hang-ups count as ready: the next call reports them.
         return 1;
     }

@@ -57,8 +57,25 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if route.hang:
             self._wait_until_closed()
             return
+        byte_range = self._requested_range(route)
+        if byte_range is not None:
+            # A file served with its length honours byte ranges, as real
+            # servers do: GStreamer's HTTP source seeks with them.
+            first, last = byte_range
+            self.send_response(206)
+            self.send_header("Content-Type", route.content_type)
+            self.send_header("Content-Range", f"bytes {first}-{last}/{len(route.body)}")
+            self.send_header("Content-Length", str(last - first + 1))
+            self.end_headers()
+            try:
+                self.wfile.write(route.body[first : last + 1])
+            except (BrokenPipeError, ConnectionResetError):
+                pass
+            return
         self.send_response(route.status)
         self.send_header("Content-Type", route.content_type)
+        if self._is_plain_file(route):
+            self.send_header("Accept-Ranges", "bytes")
         if route.content_length and route.stall_after is None and route.status == 200:
             self.send_header("Content-Length", str(len(route.body)))
         for key, value in route.headers.items():
@@ -68,6 +85,26 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self._send_body(route)
         except (BrokenPipeError, ConnectionResetError):
             pass
+
+    @staticmethod
+    def _is_plain_file(route):
+        return (route.status == 200 and route.content_length and route.pieces is None
+                and not route.chunk_size and route.stall_after is None and route.gate is None)
+
+    def _requested_range(self, route):
+        """(first, last) of a satisfiable "bytes=N-[M]" request on a plain file."""
+        header = self.headers.get("Range", "")
+        if not header.startswith("bytes=") or not self._is_plain_file(route):
+            return None
+        first_text, _, last_text = header[6:].partition("-")
+        if not first_text.isdigit() or (last_text and not last_text.isdigit()):
+            return None
+        first = int(first_text)
+        last = int(last_text) if last_text else len(route.body) - 1
+        last = min(last, len(route.body) - 1)
+        if first > last:
+            return None
+        return first, last
 
     def _send_body(self, route):
         if route.gate is not None:

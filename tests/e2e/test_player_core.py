@@ -3,8 +3,11 @@ reported through the status, duration and pid files, the settings store and
 the controller's signal; local files, HTTP streams and files on a mounted
 SMB share, and every way such a run can end early."""
 
+import ctypes
 import os
+import select
 import shutil
+import struct
 import subprocess
 import threading
 
@@ -70,6 +73,34 @@ def inner_pid(host_pid):
     raise AssertionError("no NSpid")
 
 
+class Removals:
+    """Names removed from the watched directories, in the order the kernel
+    saw them (one inotify queue for all)."""
+
+    IN_DELETE = 0x200
+
+    def __init__(self, *dirs):
+        self.libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = self.libc.inotify_init1(os.O_NONBLOCK | os.O_CLOEXEC)
+        assert self.fd >= 0
+        for d in dirs:
+            # A file replaced by rename is not deleted: only real removals show.
+            assert self.libc.inotify_add_watch(self.fd, str(d).encode(), self.IN_DELETE) >= 0
+
+    def read(self):
+        names = []
+        while select.select([self.fd], [], [], 0)[0]:
+            data = os.read(self.fd, 65536)
+            at = 0
+            while at < len(data):
+                _, _, _, size = struct.unpack_from("iIII", data, at)
+                name = data[at + 16:at + 16 + size].rstrip(b"\0").decode()
+                names.append(name)
+                at += 16 + size
+        os.close(self.fd)
+        return names
+
+
 @pytest.fixture
 def sb(sandbox):
     sandbox.keep = set()
@@ -112,6 +143,7 @@ def test_local_file_plays_reports_and_ends(sb, kind, controller):
     proc = sb.spawn([SORVEL] + args, kavido=True)
 
     lines = wait_status_word(sb, "PLAYING")
+    removals = Removals(sb.tmp, sb.run)
     assert lines == [location, "PLAYING", "0,44100"]
     # While playing: the duration in whole seconds, the pid, and the settings
     # store told that the station no longer prepares.
@@ -120,9 +152,12 @@ def test_local_file_plays_reports_and_ends(sb, kind, controller):
     # Set right after the status is written.
     assert sb.wait_for(lambda: nvram_get(sb, "radio_preparing") == "0", 5)
 
+    # The position file appears once a second of playback has passed.
+    assert sb.wait_for(lambda: (sb.tmp / "position.txt").exists(), 5)
     assert proc.wait(20) == 0
     assert status_lines(sb) == [location, "EOS"]
     assert run_files_gone(sb)
+    assert removals.read() == ["duration.txt", "position.txt", "sorvel.pid"]
     assert leftovers(sb) == []
     assert sb.kavido_signals() == (1 if controller else 0)
 

@@ -203,12 +203,13 @@ int MmsIo::connect_to(const char *host, int port) {
         if (r < 0 && errno == EINPROGRESS) {
             int ready = wait_for(s, POLLOUT);
             if (ready == 1) {
-                int so_error = 0;
-                socklen_t size = sizeof so_error;
-                if (getsockopt(s, SOL_SOCKET, SO_ERROR, &so_error, &size) < 0)
-                    so_error = errno;
-                r = so_error == 0 ? 0 : -1;
-                errno = so_error;
+                // Asking connect() again reports the outcome through errno.
+                // (SO_ERROR would too, but its value escapes the errno
+                // translation of an emulator running us on another CPU's
+                // numbering, where ECONNREFUSED is not 111.)
+                r = connect(s, a->ai_addr, a->ai_addrlen);
+                if (r < 0 && errno == EISCONN)
+                    r = 0;
             } else {
                 r = -1;
                 errno = ready == 0 ? EINTR : errno;

@@ -63,8 +63,8 @@ bool handle_playlist_error(GstMessage *message) {
     gst_message_parse_error(message, error.out(), debug.out());
 
     GstObject *poster = GST_MESSAGE_SRC(message);
-    // The parent is only named, never kept: a reference is taken for the
-    // moment the name is read.
+    // Only the parent's name is wanted (a decoder's typefinder); the
+    // reference taken to read it goes with `parent`.
     GstObjectPtr<GstObject> parent(poster ? gst_object_get_parent(poster) : nullptr);
 
     BusErrorFacts facts{};

@@ -147,6 +147,16 @@ MmsErrorKind mms_describe_open_failure(const MmsAttempt &a, std::string_view loc
     return kind;
 }
 
+void mms_describe_seek_failure(const MmsAttempt &a, unsigned long long offset, char *out,
+                               std::size_t out_len) {
+    char endpoint[160];
+    format_endpoint(a, endpoint, sizeof endpoint);
+    if (std::snprintf(out, out_len, "Server %s could not resume the stream at byte %llu", endpoint,
+                      offset) < 0 &&
+        out_len > 0)
+        out[0] = '\0';
+}
+
 void mms_describe_read_failure(const MmsAttempt &a, int error, char *out, std::size_t out_len) {
     char endpoint[160];
     format_endpoint(a, endpoint, sizeof endpoint);

@@ -55,6 +55,10 @@ void mms_keep_telling(MmsAttempt *kept, const MmsAttempt &latest);
 MmsErrorKind mms_describe_open_failure(const MmsAttempt &attempt, std::string_view location,
                                        char *out, std::size_t out_len);
 
+// Writes the message for a seek the server would not serve.
+void mms_describe_seek_failure(const MmsAttempt &attempt, unsigned long long offset, char *out,
+                               std::size_t out_len);
+
 // Writes the message for a read that failed with errno `error` on an open
 // stream.
 void mms_describe_read_failure(const MmsAttempt &attempt, int error, char *out,

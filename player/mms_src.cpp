@@ -183,9 +183,14 @@ GstFlowReturn reposition(MmsSrc *self, guint64 offset) {
         return GST_FLOW_FLUSHING;
     }
     if (got < 0) {
+        // libmms seeks by asking the server anew; say why that failed when
+        // the new request itself did, else that the stream cannot go there.
         char text[512];
-        mms_describe_read_failure(st.io.current(), st.io.error() ? st.io.error() : EPIPE, text,
-                                  sizeof text);
+        const MmsAttempt &attempt = st.io.current();
+        if (attempt.failed)
+            mms_describe_open_failure(attempt, "", text, sizeof text);
+        else
+            mms_describe_seek_failure(attempt, offset, text, sizeof text);
         post_error(self, GST_RESOURCE_ERROR_SEEK, text);
         return GST_FLOW_ERROR;
     }

@@ -153,6 +153,10 @@ TEST(MmsDescribe, EachStageHasItsOwnMessage) {
     reply(&web, "HTTP/1.0 200 OK\r\n");
     EXPECT_EQ(describe(web, &kind), "Not an MMS server: 10.0.0.5:8080");
     EXPECT_EQ(kind, MmsErrorKind::OpenRead);
+
+    char seek_out[128];
+    mms_describe_seek_failure(web, 42144, seek_out, sizeof seek_out);
+    EXPECT_STREQ(seek_out, "Server 10.0.0.5:8080 could not resume the stream at byte 42144");
 }
 
 TEST(MmsDescribe, StaysInsideSmallBuffers) {

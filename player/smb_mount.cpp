@@ -40,9 +40,9 @@ int wait_child(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// The whole output of "cat /proc/mounts". Read through cat rather than
-// directly so the table can be examined the same way on every platform the
-// firmware runs on (and faked in tests by a stand-in cat).
+// The whole output of "cat /proc/mounts", taken from cat as the firmware
+// always has; a stand-in cat can then present any table to the shipped code
+// path in tests.
 GString *read_mount_table() {
     GString *text = g_string_new(nullptr);
     int fds[2];

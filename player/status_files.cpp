@@ -39,7 +39,9 @@ void replace_file_now(const char *path, const Piece *pieces, size_t count) {
     int n = snprintf(tmp, sizeof tmp, "%s.XXXXXX", path);
     if (n < 0 || static_cast<size_t>(n) >= sizeof tmp)
         return;
-    int fd = mkstemp(tmp);
+    // Close-on-exec: a command another thread starts meanwhile must not
+    // keep the half-written file open.
+    int fd = mkostemp(tmp, O_CLOEXEC);
     if (fd < 0)
         return;
     bool ok = true;

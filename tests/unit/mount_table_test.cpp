@@ -76,4 +76,26 @@ TEST(MountTable, UncWithoutUsernameFollowing) {
                                 "//srv/music"));
 }
 
+TEST(MountTable, ShareAsOlderAndNewerKernelsPrintIt) {
+    // Older kernels print the name unescaped, blanks included.
+    EXPECT_EQ(MountPointState::SameShare,
+              mount_point_state("//srv/my\\040music /mnt/mount_cifs cifs "
+                                "ro,unc=\\\\srv\\my music,username=admin 0 0\n",
+                                "//srv/my music"));
+    EXPECT_EQ(MountPointState::SameShare,
+              mount_point_state("x /mnt/mount_cifs cifs ro,unc=\\\\srv\\my music 0 0\n",
+                                "//srv/my music"));
+    // Newer ones escape backslashes and blanks as octal.
+    EXPECT_EQ(MountPointState::SameShare,
+              mount_point_state("x /mnt/mount_cifs cifs ro,vers=3.0,"
+                                "unc=\\134\\134srv\\134my\\040music,addr=192.0.2.7 0 0\n",
+                                "//srv/my music"));
+    EXPECT_EQ(MountPointState::OtherShare,
+              mount_point_state("x /mnt/mount_cifs cifs ro,unc=\\134\\134srv\\134films 0 0\n",
+                                "//srv/music"));
+    // A share whose name starts with digits, printed unescaped.
+    EXPECT_EQ(MountPointState::SameShare,
+              mount_point_state("x /mnt/mount_cifs cifs ro,unc=\\\\srv\\123 0 0\n", "//srv/123"));
+}
+
 } // namespace

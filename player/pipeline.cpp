@@ -61,7 +61,9 @@ void post_pipeline_error(GQuark domain, int code, const char *message) {
 }
 
 GstElement *create_pipeline(const char *name) {
-    GstElement *pipeline = gst_pipeline_new(name);
+    // The player holds the one plain reference; whoever replaces the
+    // pipeline releases it.
+    GstElement *pipeline = GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(name)));
     player.pipeline.store(pipeline);
     GstObjectPtr<GstBus> bus(gst_pipeline_get_bus(GST_PIPELINE(pipeline)));
     gst_bus_add_watch(bus.get(), my_bus_callback, player.main_loop);

@@ -10,7 +10,7 @@ import time
 import pytest
 
 import media
-from harness import build_path
+from harness import build_path, emulator_prefix
 from http_server import HttpServer, Route
 
 KEY = "radio42"
@@ -24,10 +24,11 @@ OLD_TIME = 1_000_000_000  # a fixed modification time any write would move
 
 
 def nvram(sandbox, *args):
-    """The real settings-store tool on the sandbox's store."""
+    """The real settings-store tool on the sandbox's store (through the
+    emulator in a cross build)."""
     env = dict(os.environ, NVRAM_FILE=str(sandbox.nvram_file))
-    return subprocess.run([build_path("platform/nvram"), *args], env=env, capture_output=True,
-                          text=True, timeout=10)
+    return subprocess.run(emulator_prefix() + [build_path("platform/nvram"), *args], env=env,
+                          capture_output=True, text=True, timeout=10)
 
 
 def store_get(sandbox, key):

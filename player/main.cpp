@@ -31,7 +31,11 @@ void select_and_create_source(const char *location) {
     if (choice.kind == SourceKind::Smb) {
         SmbParseError error = parse_smb_location(location, &smb);
         if (error != SmbParseError::None) {
-            fprintf(stderr, "sorvel: %s: %s\n", smb_parse_error_text(error), location);
+            // Named without its credentials: standard error ends up in logs.
+            const char *credentials = strstr(location, ",usr=");
+            int shown = credentials ? static_cast<int>(credentials - location)
+                                    : static_cast<int>(strlen(location));
+            fprintf(stderr, "sorvel: %s: %.*s\n", smb_parse_error_text(error), shown, location);
             exit(1);
         }
         prepare_smb_share(smb);

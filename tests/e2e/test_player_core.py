@@ -459,6 +459,8 @@ def test_unusable_smb_location_is_refused_before_anything_happens(smb, location,
                            timeout=20)
     assert proc.returncode == 1
     assert message in proc.stderr
+    # The location is named, its credentials are not.
+    assert "smb://srv" in proc.stderr and ",usr=" not in proc.stderr
     assert commands(smb) == []
     assert list(smb.tmp.iterdir()) == [] and list(smb.run.iterdir()) == []
     assert sb_unmounted(smb)

@@ -59,6 +59,13 @@ if [ -z "$sources" ]; then
     echo "make_sysroot: no apt sources configured on this machine" >&2
     exit 1
 fi
+# A proxy this machine's apt goes through applies to the sysroot's too.
+HTTP_PROXY_OPT="" HTTPS_PROXY_OPT=""
+eval "$(apt-config shell HTTP_PROXY_OPT Acquire::http::Proxy HTTPS_PROXY_OPT Acquire::https::Proxy)"
+set --
+[ -n "$HTTP_PROXY_OPT" ] && set -- "$@" "--aptopt=Acquire::http::Proxy \"$HTTP_PROXY_OPT\""
+[ -n "$HTTPS_PROXY_OPT" ] && set -- "$@" "--aptopt=Acquire::https::Proxy \"$HTTPS_PROXY_OPT\""
+
 # shellcheck disable=SC1091
 suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
 if [ -z "$suite" ]; then
@@ -70,11 +77,12 @@ fi
 # complete, so an interrupted run never leaves a sysroot that looks finished.
 work="$dir.partial"
 rm -rf "$work"
+trap 'rm -rf "$work"' EXIT
 include=$(echo $packages | tr ' ' ',')
 echo "making mipsel sysroot in $dir from:$sources"
 # shellcheck disable=SC2086
 mmdebstrap --quiet --skip=check/signed-by --variant=extract --arch="$arch" --include="$include" \
-    "$suite" "$work" $sources
+    "$@" "$suite" "$work" $sources
 
 # Development links such as libm.so -> /lib/mipsel-linux-gnu/libm.so.6 point
 # at the host's root; make them relative so they resolve inside the sysroot.

@@ -192,6 +192,17 @@ class Sandbox:
             wrapper += ["--kavido", os.environ.get("E2E_KAVIDO") or build_path("tests/stubs/kavido")]
         if linger:
             wrapper += ["--linger"]
+        # the source and build trees (a clone may well live in /tmp) and the
+        # emulator's files stay reachable at their own paths
+        kept = {str(SOURCE_DIR), str(BUILD_DIR)}
+        for word in emulator_prefix() + [os.environ.get("E2E_KAVIDO", "")]:
+            if word.startswith("/") and os.path.exists(word):
+                kept.add(word if os.path.isdir(word) else os.path.dirname(word))
+        kept = {os.path.realpath(k) for k in kept}
+        for directory in sorted(kept):
+            # one below another comes with it
+            if not any(directory.startswith(outer + "/") for outer in kept):
+                wrapper += ["--keep", directory]
         wrapper += ["--"] + command
         for stale in ("exit_status", "kavido.log", "kavido.ready"):
             (self.ctl / stale).unlink(missing_ok=True)

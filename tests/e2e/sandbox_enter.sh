@@ -4,16 +4,22 @@
 # /tmp, /var/run (/run), /etc_ro and /mnt, so nothing fixed on the host is
 # touched and killall sees only this sandbox's processes.
 #
-# sandbox_enter.sh ROOT [--kavido KAVIDO_BIN] [--linger] -- PROGRAM ARGS...
+# sandbox_enter.sh ROOT [--kavido KAVIDO_BIN] [--linger] [--keep DIR]... -- PROGRAM ARGS...
+#
+# --keep DIR keeps a host directory (the build tree, say) at its own path even
+# when it lies below a replaced path (a clone in /tmp): its mount point is made
+# in the per-test directory and removed again when the program has ended.
 set -eu
 R=$1
 shift
 KAVIDO=""
 LINGER=0
+KEEP=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --kavido) KAVIDO=$2; shift 2 ;;
     --linger) LINGER=1; shift ;;
+    --keep) KEEP="$KEEP $2"; shift 2 ;;
     --) shift; break ;;
     *) echo "sandbox_enter: unknown option $1" >&2; exit 125 ;;
     esac
@@ -43,11 +49,30 @@ mount --bind "$R/etc_ro" "$NEW/etc_ro"
 mount --bind "$R/run" "$NEW/run"
 mount --bind "$R/ctl" "$NEW/.sandbox"
 mount -t proc proc "$NEW/proc"
+# Mount points made for kept directories, innermost last, for the clean-up.
+MADE=""
+for dir in $KEEP; do
+    case "$dir" in
+    /tmp/* | /mnt/* | /etc_ro/* | /run/*) ;;
+    *) continue ;;
+    esac
+    path=""
+    for part in $(echo "${dir#/}" | tr / ' '); do
+        path="$path/$part"
+        if [ ! -e "$NEW$path" ]; then
+            mkdir "$NEW$path"
+            MADE="$MADE $path"
+        fi
+    done
+    mount --bind "$dir" "$NEW$dir"
+    KEPT="${KEPT:-} $dir"
+done
 
-# From here on this shell is pid 1 of the sandbox: it must stay, because
+# This shell stays pid 1 of the sandbox and runs the program as a grandchild:
 # pid 1 ignores signals it has no handler for, and the program under test
 # must see the signals of a normal process.
-exec chroot "$NEW" /bin/sh -c '
+rc=0
+chroot "$NEW" /bin/sh -c '
     kavido=$1; linger=$2; shift 2
     cd /
     if [ -n "$kavido" ]; then
@@ -69,7 +94,7 @@ exec chroot "$NEW" /bin/sh -c '
             others=0
             for p in /proc/[0-9]*; do
                 pid=${p#/proc/}
-                [ "$pid" = 1 ] && continue
+                [ "$pid" = 1 ] || [ "$pid" = $$ ] && continue
                 [ "$(cat "$p/comm" 2>/dev/null)" = kavido ] && continue
                 [ -e "$p/comm" ] || continue
                 # zombies waiting for pid 1 do not count
@@ -81,4 +106,12 @@ exec chroot "$NEW" /bin/sh -c '
         done
     fi
     exit "$rc"
-' sandbox "$KAVIDO" "$LINGER" "$@"
+' sandbox "$KAVIDO" "$LINGER" "$@" || rc=$?
+# Leave the per-test directories as the program left them.
+for dir in ${KEPT:-}; do
+    umount -l "$NEW$dir" 2>/dev/null
+done
+for path in $(echo $MADE | tr ' ' '\n' | sort -r); do
+    rmdir "$NEW$path" 2>/dev/null || true
+done
+exit $rc

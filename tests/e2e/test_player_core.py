@@ -78,6 +78,7 @@ class Removals:
     saw them (one inotify queue for all)."""
 
     IN_DELETE = 0x200
+    IN_ISDIR = 0x40000000
 
     def __init__(self, *dirs):
         self.libc = ctypes.CDLL(None, use_errno=True)
@@ -93,9 +94,11 @@ class Removals:
             data = os.read(self.fd, 65536)
             at = 0
             while at < len(data):
-                _, _, _, size = struct.unpack_from("iIII", data, at)
+                _, mask, _, size = struct.unpack_from("iIII", data, at)
                 name = data[at + 16:at + 16 + size].rstrip(b"\0").decode()
-                names.append(name)
+                # only files: the sandbox may remove a mount point of its own
+                if not mask & self.IN_ISDIR:
+                    names.append(name)
                 at += 16 + size
         os.close(self.fd)
         return names

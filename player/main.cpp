@@ -76,16 +76,8 @@ int main(int argc, char *argv[]) {
     player.decoder = create_decoder("decoder");
     if (player.decoder)
         g_object_set(G_OBJECT(player.decoder), "expose-all-streams", FALSE, nullptr);
-    if (player.source)
-        gst_bin_add(GST_BIN(pipeline), player.source);
-    if (player.decoder)
-        gst_bin_add(GST_BIN(pipeline), player.decoder);
-    if (player.source && player.decoder)
-        gst_element_link(player.source, player.decoder);
-
     player.audio_bin = create_audio_bin("audiobin", "aconv", "sink");
-    if (player.audio_bin)
-        gst_bin_add(GST_BIN(pipeline), player.audio_bin);
+    add_stream_elements(pipeline, player.source, player.decoder, player.audio_bin);
 
     player.playlist_sink = create_playlist_sink();
 

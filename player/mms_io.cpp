@@ -237,15 +237,19 @@ int MmsIo::connect_to(const char *host, int port) {
     return fd;
 }
 
+void MmsIo::note_failure(int err) {
+    error_ = err;
+    current_.failed = true;
+    current_.error = err;
+}
+
 mms_off_t MmsIo::read_from(int fd, char *buf, mms_off_t len) {
     mms_off_t got = 0;
     while (got < len) {
         int ready = wait_for(fd, POLLIN);
         if (ready != 1) {
             if (ready < 0) {
-                error_ = errno;
-                current_.failed = true;
-                current_.error = errno;
+                note_failure(errno);
             }
             break;
         }
@@ -253,9 +257,7 @@ mms_off_t MmsIo::read_from(int fd, char *buf, mms_off_t len) {
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                 continue;
-            error_ = errno;
-            current_.failed = true;
-            current_.error = errno;
+            note_failure(errno);
             break;
         }
         if (n == 0)
@@ -277,9 +279,7 @@ mms_off_t MmsIo::write_to(int fd, const char *buf, mms_off_t len) {
         int ready = wait_for(fd, POLLOUT);
         if (ready != 1) {
             if (ready < 0) {
-                error_ = errno;
-                current_.failed = true;
-                current_.error = errno;
+                note_failure(errno);
             }
             break;
         }
@@ -287,9 +287,7 @@ mms_off_t MmsIo::write_to(int fd, const char *buf, mms_off_t len) {
         if (n < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                 continue;
-            error_ = errno;
-            current_.failed = true;
-            current_.error = errno;
+            note_failure(errno);
             break;
         }
         sent += n;

@@ -47,6 +47,8 @@ class MmsIo {
     static int select_cb(void *data, int fd, int state, int timeout_ms);
 
     int connect_to(const char *host, int port);
+    // Records a failed read or write, for the error message and the attempt.
+    void note_failure(int err);
     mms_off_t read_from(int fd, char *buf, mms_off_t len);
     mms_off_t write_to(int fd, const char *buf, mms_off_t len);
     // 1 when fd is ready for events, 0 when interrupted, -1 on poll failure

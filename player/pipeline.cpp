@@ -139,3 +139,15 @@ void on_pad_added(GstElement *, GstPad *pad, gpointer) {
     if (sink && !gst_pad_is_linked(sink.get()))
         (void)gst_pad_link(pad, sink.get());
 }
+
+void add_stream_elements(GstElement *pipeline, GstElement *source, GstElement *decoder,
+                         GstElement *audio_bin) {
+    if (source)
+        gst_bin_add(GST_BIN(pipeline), source);
+    if (decoder)
+        gst_bin_add(GST_BIN(pipeline), decoder);
+    if (source && decoder)
+        gst_element_link(source, decoder);
+    if (audio_bin)
+        gst_bin_add(GST_BIN(pipeline), audio_bin);
+}

@@ -26,6 +26,12 @@ GstElement *create_decoder(const char *name);
 // a sound card. Null when an element cannot be made (error posted).
 GstElement *create_audio_bin(const char *bin_name, const char *convert_name, const char *sink_name);
 
+// Adds source and decoder to `pipeline` and links them, then adds the audio
+// bin (linked later, by on_pad_added). Missing pieces are skipped: their
+// error is on the bus already.
+void add_stream_elements(GstElement *pipeline, GstElement *source, GstElement *decoder,
+                         GstElement *audio_bin);
+
 // Posts an error from the current pipeline, as if one of its elements had
 // failed, so that the bus handler ends the run the one usual way.
 void post_pipeline_error(GQuark domain, int code, const char *message);

@@ -154,16 +154,8 @@ void perform_redirect(const char *location) {
     player.is_http.store(mms ? 0 : player.redirect_count.load());
     player.source = create_source(mms ? "mmssrc" : "souphttpsrc", "source2", location);
     player.decoder = create_decoder("decoder2");
-    if (player.source)
-        gst_bin_add(GST_BIN(pipeline), player.source);
-    if (player.decoder)
-        gst_bin_add(GST_BIN(pipeline), player.decoder);
-    if (player.source && player.decoder)
-        gst_element_link(player.source, player.decoder);
-
     player.audio_bin = create_audio_bin("audiobin2", "aconv2", "sink2");
-    if (player.audio_bin)
-        gst_bin_add(GST_BIN(pipeline), player.audio_bin);
+    add_stream_elements(pipeline, player.source, player.decoder, player.audio_bin);
 
     // A new start-up time-out for the entry's stream.
     alarm(kStartupTimeoutSeconds);

@@ -1,9 +1,11 @@
 #!/bin/sh
-# Installs the Debian packages the build, the tests and the demo need.
+# Installs the Debian packages the build, the tests and the demo need, or
+# the packages named as arguments.
 # Runs apt only when something is missing, so repeated runs are quick.
 set -eu
 
-PACKAGES="
+PACKAGES="$*"
+[ -n "$PACKAGES" ] || PACKAGES="
 build-essential cmake pkg-config clang-format
 googletest libgtest-dev
 libglib2.0-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev

@@ -1,6 +1,8 @@
 #include "nvram_format.h"
 
+#include <algorithm>
 #include <errno.h>
+#include <stdint.h>
 #include <string.h>
 
 namespace nvram {
@@ -32,6 +34,31 @@ Entry split_line(std::string_view line) {
     size_t eq = line.find('=');
     return Entry{std::string_view(line.data(), eq),
                  std::string_view(line.data() + eq + 1, line.size() - eq - 1)};
+}
+
+// Line (1-based) of the first line whose key an earlier line already has,
+// or 0. Reorders `spans` (the keys of lines 1..count).
+size_t first_repeated_key_line(std::string_view text, KeySpan *spans, size_t count) {
+    auto key = [&](const KeySpan &span) {
+        return std::string_view(text.data() + span.offset, span.length);
+    };
+    std::sort(spans, spans + count, [&](const KeySpan &a, const KeySpan &b) {
+        int order = key(a).compare(key(b));
+        return order != 0 ? order < 0 : a.offset < b.offset;
+    });
+    // Equal keys end up side by side in line order; any one after its twin
+    // is a repeat, and the earliest of them is the line a reader meets first.
+    uint32_t first_repeat = UINT32_MAX;
+    for (size_t i = 1; i < count; ++i) {
+        if (spans[i].offset < first_repeat && key(spans[i]) == key(spans[i - 1]))
+            first_repeat = spans[i].offset;
+    }
+    if (first_repeat == UINT32_MAX)
+        return 0;
+    size_t line = 1;
+    for (const char *p = text.data(); p < text.data() + first_repeat; ++p)
+        line += *p == '\n';
+    return line;
 }
 
 } // namespace
@@ -85,17 +112,18 @@ StoreCheck check_store(std::string_view text, KeySpan *scratch) {
             return fail(Damage::key_too_long);
         if (e.value.size() > kMaxValueBytes)
             return fail(Damage::value_too_long);
-        // At most kMaxEntries keys of at most kMaxKeyBytes: the quadratic
-        // scan is bounded, and the length test skips almost every compare.
-        for (size_t i = 0; i < result.entries; ++i) {
-            const KeySpan &seen = scratch[i];
-            if (seen.length == e.key.size() &&
-                memcmp(text.data() + seen.offset, e.key.data(), seen.length) == 0)
-                return fail(Damage::duplicate_key);
-        }
         scratch[result.entries].offset = static_cast<uint32_t>(e.key.data() - text.data());
         scratch[result.entries].length = static_cast<uint32_t>(e.key.size());
         ++result.entries;
+    }
+    // Every read checks the whole store, so repeats are found by sorting the
+    // keys (n log n) rather than comparing each with all before it: a full
+    // store would otherwise cost millions of compares per read on a router.
+    size_t repeat_line = first_repeated_key_line(text, scratch, result.entries);
+    if (repeat_line != 0) {
+        result.damage = Damage::duplicate_key;
+        result.line = repeat_line;
+        result.entries = repeat_line - 1;
     }
     return result;
 }

@@ -89,6 +89,10 @@ TEST(NvramFormat, DamageIsFoundWithItsLine) {
         {"a=1\r\n", nvram::Damage::bad_byte, 1},
         {std::string("a=1\nb=\0\n", 8), nvram::Damage::bad_byte, 2},
         {"a=1\nb=2\na=3\n", nvram::Damage::duplicate_key, 3},
+        // The first repeat in line order is named, whichever key sorts first;
+        // a key that is a prefix of another is no repeat.
+        {"b=1\na=1\nab=1\nc=1\nb=2\na=2\n", nvram::Damage::duplicate_key, 5},
+        {"ab=1\na=1\nb=1\nabc=1\n", nvram::Damage::none, 0},
         {std::string(65, 'k') + "=v\n", nvram::Damage::key_too_long, 1},
         {"k=" + std::string(4097, 'v') + "\n", nvram::Damage::value_too_long, 1},
         {lines(2049), nvram::Damage::too_many, 2049},

@@ -65,8 +65,9 @@ Survey survey_once(const char *ap_if, PbcAp *ap) {
         fputs("errors in getting site survey result\n", stderr);
         return Survey::Failed;
     }
-    return choose_pbc_ap(survey_buf, sizeof survey_buf, wrq.u.data.length, ap) ? Survey::Chosen
-                                                                               : Survey::Again;
+    return choose_pbc_ap(survey_buf, sizeof survey_buf, wrq.u.data.length, ap, trim_r)
+               ? Survey::Chosen
+               : Survey::Again;
 }
 
 void configure_client(const char *ap_if, const char *client_if, const PbcAp &ap) {

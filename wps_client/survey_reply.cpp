@@ -12,11 +12,6 @@ constexpr size_t kSsidOffset = 4;
 constexpr size_t kYesOffset = 105;
 constexpr size_t kPbcOffset = 110;
 
-// Same blanks as the platform's trim_r: the C locale's white space.
-bool is_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 // One record, with the bytes past the end of the reply text reading as NUL.
 // `avail` is how many of its bytes belong to the text (at most a record).
 struct RecordView {
@@ -31,18 +26,27 @@ struct RecordView {
 };
 
 // The SSID field as a C string cut at its first NUL, then trimmed on the right.
-void copy_ssid(const RecordView &rec, char (&ssid)[kSurveySsidMax + 1]) {
+void copy_ssid(const RecordView &rec, char (&ssid)[kSurveySsidMax + 1], TrimRight trim) {
     size_t n = 0;
     while (n < kSurveySsidMax && rec.at(kSsidOffset + n) != '\0') {
         ssid[n] = rec.at(kSsidOffset + n);
         ++n;
     }
-    while (n > 0 && is_blank(ssid[n - 1]))
-        --n;
     ssid[n] = '\0';
+    (void)trim(ssid);
+    // Whatever the trim did, the text stays inside the field.
+    ssid[kSurveySsidMax] = '\0';
 }
 
 } // namespace
+
+char *trim_blanks_right(char *text) {
+    size_t n = strlen(text);
+    while (n > 0 && (text[n - 1] == ' ' || (text[n - 1] >= '\t' && text[n - 1] <= '\r')))
+        --n;
+    text[n] = '\0';
+    return text;
+}
 
 int survey_channel_value(const char field[3]) {
     // A NUL-terminated copy, as atoi needs; three digits cannot overflow.
@@ -51,7 +55,8 @@ int survey_channel_value(const char field[3]) {
     return atoi(text);
 }
 
-bool choose_pbc_ap(const char *buf, size_t size, unsigned reported_len, PbcAp *out) {
+bool choose_pbc_ap(const char *buf, size_t size, unsigned reported_len, PbcAp *out,
+                   TrimRight trim) {
     if (reported_len == 0 || size <= kHeaderSize)
         return false;
 
@@ -70,7 +75,7 @@ bool choose_pbc_ap(const char *buf, size_t size, unsigned reported_len, PbcAp *o
         if (!rec.column_is(kYesOffset, "YES") || !rec.column_is(kPbcOffset, "PBC"))
             continue;
         // A later PBC access point of the same reply replaces an earlier one.
-        copy_ssid(rec, found.ssid);
+        copy_ssid(rec, found.ssid, trim);
         char channel[kChannelWidth];
         for (size_t i = 0; i < kChannelWidth; ++i)
             channel[i] = rec.at(kChannelOffset + i);

@@ -78,6 +78,30 @@ TEST(SurveyReply, SinglePbcRecordGivesTrimmedSsidAndChannel) {
     EXPECT_EQ(11, ap.channel);
 }
 
+// The router's own trim decides what a blank is: one that also strips dots
+// turns "..." into an empty SSID, which chooses nothing. It sees a copy only.
+char *trim_dots_and_spaces(char *text) {
+    size_t n = strlen(text);
+    while (n > 0 && (text[n - 1] == '.' || text[n - 1] == ' '))
+        --n;
+    text[n] = '\0';
+    return text;
+}
+
+TEST(SurveyReply, SsidIsTrimmedByTheGivenTrim) {
+    Reply dotted(header() + record(Rec{"  6", "Cafe...", "YES", "PBC"}));
+    PbcAp ap{};
+    ASSERT_TRUE(
+        choose_pbc_ap(dotted.buf, sizeof dotted.buf, dotted.reported, &ap, trim_dots_and_spaces));
+    EXPECT_STREQ("Cafe", ap.ssid);
+    EXPECT_EQ(0, memcmp(dotted.buf + kHeader + 4, "Cafe...", 7));
+
+    Reply dots(header() + record(Rec{"  6", "...", "YES", "PBC"}));
+    EXPECT_TRUE(dots.choose(&ap));
+    EXPECT_FALSE(
+        choose_pbc_ap(dots.buf, sizeof dots.buf, dots.reported, &ap, trim_dots_and_spaces));
+}
+
 TEST(SurveyReply, ChannelColumnReadsLikeAtoi) {
     EXPECT_EQ(6, survey_channel_value("  6"));
     EXPECT_EQ(149, survey_channel_value("149"));

@@ -72,10 +72,11 @@ def _descendants(root):
 
 
 class SandboxProcess:
-    def __init__(self, sandbox, popen, command):
+    def __init__(self, sandbox, popen, command, status):
         self.sandbox = sandbox
         self.popen = popen
         self.command = command
+        self.status = status
         self.stdout = None
         self.stderr = None
         self.returncode = None
@@ -116,7 +117,7 @@ class SandboxProcess:
                 f"{self.command} did not end within {timeout}s\nstdout:\n{out}\nstderr:\n{err}"
             )
         self.stdout, self.stderr = out, err
-        status = self.sandbox.ctl / "exit_status"
+        status = self.status
         if status.exists() and status.read_text().strip():
             self.returncode = int(status.read_text().strip())
         else:
@@ -178,9 +179,10 @@ class Sandbox:
                     full[key] = value
         return full
 
-    def spawn(self, argv, env=None, kavido=False, linger=False, stdin=None):
+    def spawn(self, argv, env=None, kavido=False, linger=False, stdin=None, keep=()):
         """Starts argv inside the sandbox. Binaries of this build run through
-        E2E_EMULATOR when it is set (cross builds)."""
+        E2E_EMULATOR when it is set (cross builds). keep names more host
+        directories that stay reachable at their own paths."""
         command = [str(a) for a in argv]
         if command and command[0].startswith(str(BUILD_DIR)):
             command = emulator_prefix() + command
@@ -192,9 +194,13 @@ class Sandbox:
             wrapper += ["--kavido", os.environ.get("E2E_KAVIDO") or build_path("tests/stubs/kavido")]
         if linger:
             wrapper += ["--linger"]
+        # programs side by side in one sandbox each report their own status
+        status = self.ctl / f"exit_status.{len(self.processes)}"
+        status.unlink(missing_ok=True)
+        wrapper += ["--status", status.name]
         # the source and build trees (a clone may well live in /tmp) and the
         # emulator's files stay reachable at their own paths
-        kept = {str(SOURCE_DIR), str(BUILD_DIR)}
+        kept = {str(SOURCE_DIR), str(BUILD_DIR), *map(str, keep)}
         for word in emulator_prefix() + [os.environ.get("E2E_KAVIDO", "")]:
             if word.startswith("/") and os.path.exists(word):
                 kept.add(word if os.path.isdir(word) else os.path.dirname(word))
@@ -204,7 +210,7 @@ class Sandbox:
             if not any(directory.startswith(outer + "/") for outer in kept):
                 wrapper += ["--keep", directory]
         wrapper += ["--"] + command
-        for stale in ("exit_status", "kavido.log", "kavido.ready"):
+        for stale in ("kavido.log", "kavido.ready"):
             (self.ctl / stale).unlink(missing_ok=True)
         popen = subprocess.Popen(
             wrapper,
@@ -215,7 +221,7 @@ class Sandbox:
             text=True,
             start_new_session=True,
         )
-        process = SandboxProcess(self, popen, command)
+        process = SandboxProcess(self, popen, command, status)
         self.processes.append(process)
         return process
 

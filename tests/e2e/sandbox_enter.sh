@@ -4,21 +4,27 @@
 # /tmp, /var/run (/run), /etc_ro and /mnt, so nothing fixed on the host is
 # touched and killall sees only this sandbox's processes.
 #
-# sandbox_enter.sh ROOT [--kavido KAVIDO_BIN] [--linger] [--keep DIR]... -- PROGRAM ARGS...
+# sandbox_enter.sh ROOT [--kavido KAVIDO_BIN] [--linger] [--status NAME]
+#                  [--keep DIR]... -- PROGRAM ARGS...
 #
+# --status NAME is the file in ROOT/ctl that receives the program's exit
+# status: programs started side by side in one sandbox each need their own.
 # --keep DIR keeps a host directory (the build tree, say) at its own path even
 # when it lies below a replaced path (a clone in /tmp): its mount point is made
-# in the per-test directory and removed again when the program has ended.
+# in the per-test directory and removed again when the last program of the
+# sandbox using it has ended.
 set -eu
 R=$1
 shift
 KAVIDO=""
 LINGER=0
+STATUS=exit_status
 KEEP=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --kavido) KAVIDO=$2; shift 2 ;;
     --linger) LINGER=1; shift ;;
+    --status) STATUS=$2; shift 2 ;;
     --keep) KEEP="$KEEP $2"; shift 2 ;;
     --) shift; break ;;
     *) echo "sandbox_enter: unknown option $1" >&2; exit 125 ;;
@@ -49,31 +55,42 @@ mount --bind "$R/etc_ro" "$NEW/etc_ro"
 mount --bind "$R/run" "$NEW/run"
 mount --bind "$R/ctl" "$NEW/.sandbox"
 mount -t proc proc "$NEW/proc"
-# Mount points made for kept directories, innermost last, for the clean-up.
-MADE=""
+# Mount points for kept directories live in the shared per-test directories,
+# so programs started side by side share them: whoever comes first makes
+# them, the last to leave removes them (a count under a lock in ctl).
+KEEP_LOCK=$R/ctl/.keep.lock
+KEEP_USERS=$R/ctl/.keep.users
+KEEP_MADE=$R/ctl/.keep.made
+KEPT=""
 for dir in $KEEP; do
     case "$dir" in
-    /tmp/* | /mnt/* | /etc_ro/* | /run/*) ;;
-    *) continue ;;
+    /tmp/* | /mnt/* | /etc_ro/* | /run/*) KEPT="$KEPT $dir" ;;
     esac
-    path=""
-    for part in $(echo "${dir#/}" | tr / ' '); do
-        path="$path/$part"
-        if [ ! -e "$NEW$path" ]; then
-            mkdir "$NEW$path"
-            MADE="$MADE $path"
-        fi
-    done
-    mount --bind "$dir" "$NEW$dir"
-    KEPT="${KEPT:-} $dir"
 done
+if [ -n "$KEPT" ]; then
+    exec 9>"$KEEP_LOCK"
+    flock 9
+    echo $(($(cat "$KEEP_USERS" 2>/dev/null || echo 0) + 1)) >"$KEEP_USERS"
+    for dir in $KEPT; do
+        path=""
+        for part in $(echo "${dir#/}" | tr / ' '); do
+            path="$path/$part"
+            if [ ! -e "$NEW$path" ]; then
+                mkdir "$NEW$path"
+                echo "$path" >>"$KEEP_MADE"
+            fi
+        done
+        mount --bind "$dir" "$NEW$dir"
+    done
+    exec 9>&-
+fi
 
 # This shell stays pid 1 of the sandbox and runs the program as a grandchild:
 # pid 1 ignores signals it has no handler for, and the program under test
 # must see the signals of a normal process.
 rc=0
 chroot "$NEW" /bin/sh -c '
-    kavido=$1; linger=$2; shift 2
+    kavido=$1; linger=$2; status=$3; shift 3
     cd /
     if [ -n "$kavido" ]; then
         "$kavido" /.sandbox/kavido.log &
@@ -87,7 +104,7 @@ chroot "$NEW" /bin/sh -c '
     # A SIGUSR1 sent just before the program ended may still be pending in
     # the stand-in; give it time to log before this namespace is torn down.
     if [ -n "$kavido" ]; then sleep 0.2; fi
-    echo "$rc" > /.sandbox/exit_status
+    echo "$rc" > "/.sandbox/$status"
     if [ "$linger" = 1 ]; then
         # a daemon the program left behind keeps the sandbox until it ends
         while :; do
@@ -106,12 +123,22 @@ chroot "$NEW" /bin/sh -c '
         done
     fi
     exit "$rc"
-' sandbox "$KAVIDO" "$LINGER" "$@" || rc=$?
+' sandbox "$KAVIDO" "$LINGER" "$STATUS" "$@" || rc=$?
 # Leave the per-test directories as the program left them.
-for dir in ${KEPT:-}; do
+for dir in $KEPT; do
     umount -l "$NEW$dir" 2>/dev/null
 done
-for path in $(echo $MADE | tr ' ' '\n' | sort -r); do
-    rmdir "$NEW$path" 2>/dev/null || true
-done
+if [ -n "$KEPT" ]; then
+    exec 9>"$KEEP_LOCK"
+    flock 9
+    users=$(($(cat "$KEEP_USERS") - 1))
+    echo $users >"$KEEP_USERS"
+    if [ $users = 0 ] && [ -e "$KEEP_MADE" ]; then
+        for path in $(sort -r "$KEEP_MADE"); do
+            rmdir "$NEW$path" 2>/dev/null || true
+        done
+        rm -f "$KEEP_MADE"
+    fi
+    exec 9>&-
+fi
 exit $rc

@@ -47,6 +47,21 @@ def test_program_gets_signals_like_a_normal_process(sandbox):
     assert proc.wait(10) == 128 + signal.SIGTERM
 
 
+def test_programs_side_by_side_share_kept_directories_and_keep_their_status(sandbox, tmp_path):
+    # tmp_path lies below the host's /tmp, like a clone of the project there
+    shared = tmp_path / "shared" / "tree"
+    shared.mkdir(parents=True)
+    (shared / "f").write_text("seen\n")
+    procs = [sandbox.spawn(["/bin/sh", "-c", f"cat {shared}/f; sleep 0.{n}; exit {n}"],
+                           keep=[shared]) for n in range(1, 7)]
+    # the last to end is waited for first: each still reports its own status
+    assert [p.wait(20) for p in reversed(procs)] == list(range(6, 0, -1))
+    assert [p.stdout for p in procs] == ["seen\n"] * 6
+    # the mount points made for it are gone once the last program has ended
+    assert list(sandbox.tmp.iterdir()) == []
+    assert (shared / "f").read_text() == "seen\n"
+
+
 def test_http_server_serves_refuses_and_stops(tmp_path):
     with HttpServer({"/a": Route(body=b"hello", content_type="text/plain")}) as server:
         with urllib.request.urlopen(server.url("/a"), timeout=5) as reply:

@@ -2,6 +2,8 @@
 // 70 records, the most the buffer holds.
 #include "survey_reply.h"
 
+#include "shared.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -49,12 +51,12 @@ struct Reply {
 void run(benchmark::State &state, const Reply &reply, bool expect_chosen) {
     for (auto _ : state) {
         PbcAp ap;
-        bool chosen = choose_pbc_ap(reply.buf, sizeof reply.buf, sizeof reply.buf, &ap);
+        bool chosen = choose_pbc_ap(reply.buf, sizeof reply.buf, sizeof reply.buf, &ap, trim_r);
         benchmark::DoNotOptimize(chosen);
         benchmark::DoNotOptimize(ap);
     }
     PbcAp ap;
-    if (choose_pbc_ap(reply.buf, sizeof reply.buf, sizeof reply.buf, &ap) != expect_chosen)
+    if (choose_pbc_ap(reply.buf, sizeof reply.buf, sizeof reply.buf, &ap, trim_r) != expect_chosen)
         state.SkipWithError("the fixture does not parse as intended");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(sizeof reply.buf));

@@ -40,14 +40,6 @@ void copy_ssid(const RecordView &rec, char (&ssid)[kSurveySsidMax + 1], TrimRigh
 
 } // namespace
 
-char *trim_blanks_right(char *text) {
-    size_t n = strlen(text);
-    while (n > 0 && (text[n - 1] == ' ' || (text[n - 1] >= '\t' && text[n - 1] <= '\r')))
-        --n;
-    text[n] = '\0';
-    return text;
-}
-
 int survey_channel_value(const char field[3]) {
     // A NUL-terminated copy, as atoi needs; three digits cannot overflow.
     char text[kChannelWidth + 1] = {};

@@ -19,12 +19,9 @@ struct PbcAp {
     int channel;
 };
 
-// Removes trailing blanks of a NUL-terminated text in place. The client
-// passes the platform's trim_r, which decides what a blank is on the router.
+// Removes trailing blanks of a NUL-terminated text in place: the platform's
+// trim_r, which decides what a blank is on the router.
 using TrimRight = char *(*)(char *text);
-
-// The C locale's white space, for callers without a platform library.
-char *trim_blanks_right(char *text);
 
 // Examines the reply in `buf` (`size` bytes; only these bytes are ever read)
 // whose length the driver reported as `reported_len`. Returns true and fills
@@ -35,8 +32,7 @@ char *trim_blanks_right(char *text);
 // Text without a NUL inside `buf` ends at the end of `buf`; bytes past the
 // text read as NUL; a record that would reach past the end of `buf` is not
 // examined, nor any after it. A reported length of 0 means "no reply".
-bool choose_pbc_ap(const char *buf, size_t size, unsigned reported_len, PbcAp *out,
-                   TrimRight trim = trim_blanks_right);
+bool choose_pbc_ap(const char *buf, size_t size, unsigned reported_len, PbcAp *out, TrimRight trim);
 
 // The channel column as atoi() reads it: leading white space skipped, an
 // optional sign, then decimal digits; 0 when there is no number.

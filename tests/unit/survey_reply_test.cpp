@@ -1,5 +1,7 @@
 #include "survey_reply.h"
 
+#include "shared.h"
+
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -53,7 +55,7 @@ struct Reply {
         memcpy(buf, text.data(), text.size() < sizeof buf ? text.size() : sizeof buf);
         reported = static_cast<unsigned>(text.size() + 1);
     }
-    bool choose(PbcAp *ap) const { return choose_pbc_ap(buf, sizeof buf, reported, ap); }
+    bool choose(PbcAp *ap) const { return choose_pbc_ap(buf, sizeof buf, reported, ap, trim_r); }
 };
 
 TEST(SurveyReply, SinglePbcRecordGivesTrimmedSsidAndChannel) {
@@ -234,21 +236,21 @@ TEST(SurveyReply, ReplyFillingTheWholeBufferIsReadOnlyInsideIt) {
 
     PbcAp ap{};
     // The driver's length cannot widen the reply past the buffer.
-    ASSERT_TRUE(choose_pbc_ap(buf, kSurveyBufferSize, 65535, &ap));
+    ASSERT_TRUE(choose_pbc_ap(buf, kSurveyBufferSize, 65535, &ap, trim_r));
     EXPECT_STREQ("Seventieth", ap.ssid);
     EXPECT_EQ(44, ap.channel);
 
     // Same with the partial 71st record looking like the start of a PBC AP.
     std::string partial = record(Rec{"  9", "Beyond", "YES", "PBC"}).substr(0, 27);
     memcpy(buf + kSurveyBufferSize - 27, partial.data(), 27);
-    ASSERT_TRUE(choose_pbc_ap(buf, kSurveyBufferSize, 8192, &ap));
+    ASSERT_TRUE(choose_pbc_ap(buf, kSurveyBufferSize, 8192, &ap, trim_r));
     EXPECT_STREQ("Seventieth", ap.ssid);
 
     // Without a PBC AP among the whole records nothing is chosen, and the
     // text running to the guard page is not followed past it.
     memcpy(buf + kHeader + 69 * kSurveyRecordSize, record(Rec{"  1", "x", "NO", ""}).data(),
            kSurveyRecordSize);
-    EXPECT_FALSE(choose_pbc_ap(buf, kSurveyBufferSize, 8192, &ap));
+    EXPECT_FALSE(choose_pbc_ap(buf, kSurveyBufferSize, 8192, &ap, trim_r));
 }
 
 } // namespace

@@ -37,6 +37,7 @@ sys.path.insert(0, str(SOURCE_DIR / "tests" / "e2e"))
 import media  # noqa: E402 (needs BUILD_DIR first)
 from harness import Sandbox, build_path  # noqa: E402
 from http_server import HttpServer, Route  # noqa: E402
+from wl_survey import record, table  # noqa: E402
 
 SORVEL = build_path("player/sorvel")
 OSTREL = build_path("wps_client/ostrel")
@@ -131,22 +132,11 @@ def measure_sorvel(body):
                 "system": float(system), "wall": wall, "playing_at": playing_at}
 
 
-def survey_table():
-    """A survey reply naming one access point that offers push-button setup."""
-    row = bytearray(b" " * 115)
-    row[0:3] = b"  6"
-    row[4:12] = b"Neighbor"
-    row[37:54] = b"00:11:22:33:44:55"
-    row[56:63] = b"WPA2PSK"
-    row[105:108] = b"YES"
-    row[110:113] = b"PBC"
-    return b"Ch  SSID".ljust(114) + b"\n" + bytes(row)
-
-
 def measure_ostrel(window):
     with tempfile.TemporaryDirectory(prefix="ostrel-bench-") as tmp:
         sb = Sandbox(tmp)
-        (sb.ctl / "survey.reply").write_bytes(survey_table())
+        # one access point offering push-button setup
+        (sb.ctl / "survey.reply").write_bytes(table(record("Neighbor")))
         # 3, then 5 ("in progress") repeated until the counter says 34.
         (sb.ctl / "wl.scenario").write_text(
             "sleep fast\nreply /.sandbox/survey.reply\nstatus 3 5\n")
@@ -164,7 +154,7 @@ def measure_ostrel(window):
                 return struct.unpack("=Q", os.pread(fd, 8, 0))[0]
 
             # The starter has ended and the detached client is polling.
-            if not sb.wait_for(lambda: (sb.ctl / "exit_status").exists() and queries() > 0, 15):
+            if not sb.wait_for(lambda: proc.status.exists() and queries() > 0, 15):
                 raise RuntimeError("ostrel never polled the status")
             pid = proc.host_pid(5)
             time.sleep(0.5)

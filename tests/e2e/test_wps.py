@@ -9,6 +9,7 @@ import os
 import pytest
 
 from harness import build_path, emulator_prefix
+from wl_survey import record, table
 
 OSTREL = build_path("wps_client/ostrel")
 DRIVER = build_path("tests/stubs/wl_driver_stub.so")
@@ -16,23 +17,6 @@ DRIVER = build_path("tests/stubs/wl_driver_stub.so")
 TRIGGER, STATUS, SURVEY = 0x8BE2, 0x8BE1, 0x8BED
 CLIENT_SETTINGS = ["ApCliEnable=1", "WscConfMode=1", "WscMode=2", "WscGetConf=1",
                    "WscStatus=1", "ApCliEnable=1"]
-
-
-def record(ssid, channel="  6", yes="YES", pbc="PBC"):
-    """One 115-byte survey table row."""
-    row = bytearray(b" " * 115)
-    row[0:3] = channel.encode()[:3].ljust(3)
-    row[4:4 + len(ssid)] = ssid.encode()[:32]
-    row[37:54] = b"00:11:22:33:44:55"
-    row[56:63] = b"WPA2PSK"
-    row[105:105 + len(yes)] = yes.encode()
-    row[110:110 + len(pbc)] = pbc.encode()
-    return bytes(row)
-
-
-def table(*rows):
-    header = b"Ch  SSID".ljust(114) + b"\n"
-    return header + b"".join(rows)
 
 
 class Driver:

@@ -92,41 +92,38 @@ void BM_FindLastValue(benchmark::State &state) {
 }
 BENCHMARK(BM_FindLastValue);
 
-// Serialize: the new store text for a set of the last key, which every set
-// writes out whole.
-void BM_SetLastKey(benchmark::State &state) {
+// Serializes the store with one edit (a set when `value` is given, else an
+// unset) and checks the new text's length.
+void run_edit(benchmark::State &state, const std::string &key, const std::string_view *value,
+              long expect_size, const char *fault) {
     const std::string &text = store();
-    const std::string key = last_key();
-    const std::string_view value = "value-changed!";
-    std::vector<char> out(nvram::edit_bound(text, key, value));
+    std::vector<char> out(
+        nvram::edit_bound(text, key, value != nullptr ? *value : std::string_view()));
     long n = 0;
     for (auto _ : state) {
-        n = nvram::apply_edit(text, key, &value, out.data(), out.size());
+        n = nvram::apply_edit(text, key, value, out.data(), out.size());
         benchmark::DoNotOptimize(n);
         benchmark::ClobberMemory();
     }
-    if (n != static_cast<long>(text.size()))
-        state.SkipWithError("the set did not keep the store's size");
+    if (n != expect_size)
+        state.SkipWithError(fault);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(text.size()));
+}
+
+// Serialize: the new store text for a set of the last key, which every set
+// writes out whole.
+void BM_SetLastKey(benchmark::State &state) {
+    const std::string_view value = "value-changed!";
+    run_edit(state, last_key(), &value, static_cast<long>(store().size()),
+             "the set did not keep the store's size");
 }
 BENCHMARK(BM_SetLastKey);
 
 // Serialize with the first key removed: every later line moves.
 void BM_UnsetFirstKey(benchmark::State &state) {
-    const std::string &text = store();
-    const std::string key = "wl0_setting_0000";
-    std::vector<char> out(nvram::edit_bound(text, key, std::string_view()));
-    long n = 0;
-    for (auto _ : state) {
-        n = nvram::apply_edit(text, key, nullptr, out.data(), out.size());
-        benchmark::DoNotOptimize(n);
-        benchmark::ClobberMemory();
-    }
-    if (n != static_cast<long>(text.size()) - 32)
-        state.SkipWithError("the unset did not remove one line");
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(text.size()));
+    run_edit(state, "wl0_setting_0000", nullptr, static_cast<long>(store().size()) - 32,
+             "the unset did not remove one line");
 }
 BENCHMARK(BM_UnsetFirstKey);
 

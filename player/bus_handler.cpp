@@ -8,6 +8,7 @@
 #include "redirect.h"
 #include "status_files.h"
 #include "termination.h"
+#include "title_file.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -92,6 +93,9 @@ gboolean my_bus_callback(GstBus *, GstMessage *message, gpointer) {
         break;
     case GST_MESSAGE_STATE_CHANGED:
         on_state_changed(message);
+        break;
+    case GST_MESSAGE_TAG:
+        note_title_tags(message);
         break;
     default:
         break;

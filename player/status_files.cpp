@@ -90,6 +90,11 @@ void write_seconds_file(const char *path, unsigned long long seconds) {
     replace_file(path, &p, 1);
 }
 
+void write_text_file(const char *path, const char *text, size_t length) {
+    Piece p{text, length};
+    replace_file(path, &p, 1);
+}
+
 void write_pid_file() {
     char text[16];
     int n = snprintf(text, sizeof text, "%d", static_cast<int>(getpid()));
@@ -103,4 +108,6 @@ void remove_stale_files() {
     (void)unlink(kStatusFile);
     (void)unlink(kDurationFile);
     (void)unlink(kIrateFile);
+    // A title left by an earlier run must not be shown for this one.
+    (void)unlink(kTitleFile);
 }

@@ -1,6 +1,7 @@
 // The files through which the rest of the router follows the player.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 inline constexpr const char *kStatusFile = "/tmp/sorvi.txt";
@@ -9,6 +10,7 @@ inline constexpr const char *kPositionFile = "/tmp/position.txt";
 inline constexpr const char *kPidFile = "/var/run/sorvel.pid";
 inline constexpr const char *kIrateFile = "/tmp/irate";
 inline constexpr const char *kSeekFile = "/tmp/seek.txt";
+inline constexpr const char *kTitleFile = "/tmp/title.txt";
 
 // Status file: played_location, word and (if not null) extra, one per line.
 // Replaced atomically; a file that cannot be written is skipped silently.
@@ -17,8 +19,12 @@ void write_status(const char *word, const char *extra);
 // "%llu" without newline, replaced atomically (duration and position files).
 void write_seconds_file(const char *path, unsigned long long seconds);
 
+// Exactly `length` bytes, replaced atomically (the title file).
+void write_text_file(const char *path, const char *text, size_t length);
+
 // "%d" without newline (pid file).
 void write_pid_file();
 
-// Start-up removal of the status, duration and irate files, in that order.
+// Start-up removal of the status, duration, irate and title files, in that
+// order.
 void remove_stale_files();

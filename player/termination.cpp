@@ -59,6 +59,7 @@ void park_forever() {
 void remove_run_files() {
     (void)unlink(kDurationFile);
     (void)unlink(kPositionFile);
+    (void)unlink(kTitleFile);
     (void)unlink(kPidFile);
 }
 

@@ -1,6 +1,7 @@
 # Pure parts of the player core: command line, source choice, SMB locations,
-# the mount table and the PLAYING report's arithmetic and formatting.
-foreach(name command_line source_selection smb_location mount_table)
+# the mount table, the now-playing title and the PLAYING report's arithmetic
+# and formatting.
+foreach(name command_line source_selection smb_location mount_table now_playing_title)
     add_unit_test(${name}_test
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/${name}_test.cpp ${CMAKE_SOURCE_DIR}/player/${name}.cpp
         LIBS)

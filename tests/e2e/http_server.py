@@ -1,18 +1,28 @@
-"""A loopback HTTP server for end-to-end tests.
+"""Loopback servers for end-to-end tests.
 
-Routes map a path to a Route: the bytes to serve and how to serve them
-(status, content type, in pieces with pauses, stalling after some bytes,
+HttpServer: routes map a path to a Route: the bytes to serve and how to serve
+them (status, content type, in pieces with pauses, stalling after some bytes,
 or accepting the request and never answering). The server runs in a thread
 of the test process, listens on 127.0.0.1 only, and stops by itself at
 close() or after `lifetime` seconds, whichever comes first.
+
+Icecast: Debian's icecast2 as a real radio station, fed by a paced source
+in a thread of the test process; same loopback-only, self-ending rules.
 """
 
+import base64
 import http.server
+import os
+import shutil
 import socket
+import subprocess
+import tempfile
 import threading
 import time
+import urllib.parse
+import urllib.request
 from dataclasses import dataclass, field
-from typing import Dict, List, Optional, Tuple
+from typing import Callable, Dict, List, Optional, Tuple
 
 
 @dataclass
@@ -35,6 +45,8 @@ class Route:
     # (lets a test act while the client waits for data).
     gate: Optional[threading.Event] = None
     headers: Dict[str, str] = field(default_factory=dict)
+    # Made anew for every request, instead of body (a live HLS playlist).
+    make_body: Optional[Callable[[], bytes]] = None
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
@@ -57,6 +69,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if route.hang:
             self._wait_until_closed()
             return
+        if route.make_body is not None:
+            route = Route(body=route.make_body(), content_type=route.content_type,
+                          headers=route.headers)
         byte_range = self._requested_range(route)
         if byte_range is not None:
             # A file served with its length honours byte ranges, as real
@@ -185,3 +200,168 @@ def unused_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+ICECAST_CONFIG = """<icecast>
+  <location>loopback</location><admin>test@localhost</admin>
+  <limits>
+    <clients>16</clients><sources>2</sources><queue-size>524288</queue-size>
+    <client-timeout>30</client-timeout><header-timeout>15</header-timeout>
+    <source-timeout>10</source-timeout><burst-on-connect>1</burst-on-connect>
+    <burst-size>32768</burst-size>
+  </limits>
+  <authentication>
+    <source-password>{password}</source-password>
+    <admin-user>admin</admin-user><admin-password>{password}</admin-password>
+  </authentication>
+  <hostname>127.0.0.1</hostname>
+  <listen-socket><port>{port}</port><bind-address>127.0.0.1</bind-address></listen-socket>
+  <mount type="normal"><mount-name>{mount}</mount-name><charset>UTF-8</charset></mount>
+  <fileserve>0</fileserve>
+  <paths>
+    <basedir>{dir}</basedir><logdir>{dir}</logdir>
+    <webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot>
+  </paths>
+  <logging><accesslog>access.log</accesslog><errorlog>error.log</errorlog>
+    <loglevel>2</loglevel></logging>
+  <security><chroot>0</chroot></security>
+</icecast>
+"""
+
+
+class Icecast:
+    """icecast2 on 127.0.0.1 (a free port picked at start) with one mount fed
+    by `stream` (MP3 bytes, sent in a loop at `bytes_per_second`). Runs as
+    nobody (icecast refuses root) and ends by itself after `lifetime`."""
+
+    def __init__(self, stream, bytes_per_second, mount="/radio.mp3",
+                 content_type="audio/mpeg", lifetime=120.0):
+        self.mount = mount
+        self._password = base64.b16encode(os.urandom(8)).decode()
+        self._dir = tempfile.mkdtemp(prefix="icecast-")
+        os.chmod(self._dir, 0o755)
+        shutil.chown(self._dir, "nobody")
+        self._stop = threading.Event()
+        self._process = None
+        for _ in range(5):  # another test may take the free port first
+            self.port = unused_port()
+            if self._start_server(lifetime):
+                break
+        else:
+            self.close()
+            raise AssertionError("icecast2 did not start: " + self._log())
+        self._source = threading.Thread(
+            target=self._feed, args=(stream, bytes_per_second, content_type), daemon=True)
+        self._source.start()
+        self._lifetime = threading.Timer(lifetime, self.close)
+        self._lifetime.daemon = True
+        self._lifetime.start()
+        if not self._wait(lambda: self._mount_listed(), 10):
+            self.close()
+            raise AssertionError("icecast2 never listed the mount: " + self._log())
+
+    def _start_server(self, lifetime):
+        config = os.path.join(self._dir, "icecast.xml")
+        with open(config, "w") as f:
+            f.write(ICECAST_CONFIG.format(password=self._password, port=self.port,
+                                          mount=self.mount, dir=self._dir))
+        # timeout(1) ends it even if this test process dies first.
+        self._process = subprocess.Popen(
+            ["timeout", str(int(lifetime) + 5), "setpriv", "--reuid=nobody", "--regid=nogroup",
+             "--clear-groups", "icecast2", "-c", config],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        if self._wait(self._listening, 10):
+            return True
+        self._end_process()
+        return False
+
+    @staticmethod
+    def _wait(predicate, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if predicate():
+                return True
+            time.sleep(0.05)
+        return False
+
+    def _listening(self):
+        if self._process.poll() is not None:
+            return False
+        try:
+            with socket.create_connection(("127.0.0.1", self.port), timeout=1):
+                return True
+        except OSError:
+            return False
+
+    def _admin(self, query):
+        request = urllib.request.Request(
+            f"http://127.0.0.1:{self.port}/admin/{query}",
+            headers={"Authorization": "Basic " + base64.b64encode(
+                f"admin:{self._password}".encode()).decode()})
+        with urllib.request.urlopen(request, timeout=5) as reply:
+            return reply.read()
+
+    def _mount_listed(self):
+        try:
+            return f'mount="{self.mount}"'.encode() in self._admin("listmounts")
+        except OSError:
+            return False
+
+    def _feed(self, stream, bytes_per_second, content_type):
+        credentials = base64.b64encode(f"source:{self._password}".encode()).decode()
+        try:
+            with socket.create_connection(("127.0.0.1", self.port), timeout=5) as s:
+                s.sendall((f"SOURCE {self.mount} HTTP/1.0\r\nAuthorization: Basic {credentials}"
+                           f"\r\nContent-Type: {content_type}\r\n\r\n").encode())
+                if b" 200 " not in s.recv(1024):
+                    return
+                piece = max(1, bytes_per_second // 10)
+                at, started, sent = 0, time.monotonic(), 0
+                while not self._stop.is_set():
+                    chunk = stream[at:at + piece]
+                    at = (at + piece) % len(stream)
+                    s.sendall(chunk)
+                    sent += len(chunk)
+                    ahead = sent / bytes_per_second - (time.monotonic() - started)
+                    if ahead > 0 and self._stop.wait(ahead):
+                        return
+        except OSError:
+            pass
+
+    def set_title(self, song):
+        """The station's title for what plays now, as a DJ's software sets it."""
+        query = urllib.parse.urlencode({"mount": self.mount, "mode": "updinfo", "song": song,
+                                        "charset": "UTF-8"})
+        self._admin("metadata?" + query)
+
+    def url(self):
+        return f"http://127.0.0.1:{self.port}{self.mount}"
+
+    def _log(self):
+        try:
+            with open(os.path.join(self._dir, "error.log"), errors="replace") as f:
+                return f.read()[-2000:]
+        except OSError:
+            return "(no log)"
+
+    def _end_process(self):
+        if self._process and self._process.poll() is None:
+            os.killpg(self._process.pid, 15)
+            try:
+                self._process.wait(5)
+            except subprocess.TimeoutExpired:
+                os.killpg(self._process.pid, 9)
+                self._process.wait(5)
+
+    def close(self):
+        self._stop.set()
+        if getattr(self, "_lifetime", None):
+            self._lifetime.cancel()
+        self._end_process()
+        shutil.rmtree(self._dir, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()

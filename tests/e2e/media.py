@@ -4,7 +4,9 @@ Files are made once per build (several test processes may ask at once:
 each writes to a private name and renames it into place).
 """
 
+import hashlib
 import os
+import shlex
 import subprocess
 from pathlib import Path
 
@@ -19,6 +21,10 @@ _RECIPES = {
     # With the Xing/Info frame LAME writes, so players know the duration at once.
     "mp3": _AUDIO + " ! audioconvert ! lamemp3enc bitrate=128 ! xingmux ! id3v2mux ! filesink location={out}",
     "wav": _AUDIO + " ! audioconvert ! wavenc ! filesink location={out}",
+    # ADTS AAC, as stations serve it over HTTP.
+    "aac": _AUDIO + " ! audioconvert ! avenc_aac ! aacparse ! audio/mpeg,stream-format=adts"
+    " ! filesink location={out}",
+    "opus": _AUDIO + " ! audioconvert ! audioresample ! opusenc ! oggmux ! filesink location={out}",
     # Matroska with the video track first, then the audio track.
     "mkv": "matroskamux name=mux ! filesink location={out} "
     "videotestsrc num-buffers={frames} ! video/x-raw,width=64,height=48,framerate=10/1 ! vp8enc ! mux. "
@@ -27,21 +33,55 @@ _RECIPES = {
 }
 
 
-def make(kind, seconds=2):
-    """Path of a `seconds`-long test file of `kind` (ogg, mp3, wav, mkv)."""
-    CACHE.mkdir(parents=True, exist_ok=True)
-    suffix = {"mkv": "mkv"}.get(kind, kind)
-    out = CACHE / f"tone-{seconds}s.{suffix}"
-    if out.exists():
-        return out
-    partial = CACHE / f".{out.name}.{os.getpid()}"
-    pipeline = _RECIPES[kind].format(buffers=seconds * 10, frames=seconds * 10, out=partial)
+def _launch(pipeline):
     subprocess.run(
-        ["gst-launch-1.0", "-q"] + pipeline.split(),
+        ["gst-launch-1.0", "-q"] + shlex.split(pipeline),
         check=True,
         stdout=subprocess.DEVNULL,
         stderr=subprocess.PIPE,
         timeout=120,
+    )
+
+
+def make(kind, seconds=2, tags=None):
+    """Path of a `seconds`-long test file of `kind` (ogg, mp3, wav, mkv, aac,
+    opus). `tags` ({"title": ..., "artist": ...}) go into an Ogg file's
+    Vorbis comments."""
+    CACHE.mkdir(parents=True, exist_ok=True)
+    recipe = _RECIPES[kind]
+    name = f"tone-{seconds}s"
+    if tags:
+        assert kind == "ogg"
+        # Octal escapes keep any byte (a line end too) through the parser.
+        text = ",".join(
+            f'{key}="' + "".join(f"\\{b:03o}" for b in value.encode()) + '"'
+            for key, value in tags.items()
+        )
+        recipe = recipe.replace(" ! vorbisenc", f" ! taginject tags='{text}' ! vorbisenc")
+        name += "-" + hashlib.sha1(text.encode()).hexdigest()[:12]
+    out = CACHE / f"{name}.{kind}"
+    if out.exists():
+        return out
+    partial = CACHE / f".{out.name}.{os.getpid()}"
+    _launch(recipe.format(buffers=seconds * 10, frames=seconds * 10, out=partial))
+    os.replace(partial, out)
+    return out
+
+
+def make_hls(seconds):
+    """Folder of a finished HLS presentation made by hlssink2: AAC in
+    MPEG-TS, one-second segments, playlist "index.m3u8"."""
+    CACHE.mkdir(parents=True, exist_ok=True)
+    out = CACHE / f"hls-{seconds}s"
+    if out.exists():
+        return out
+    partial = CACHE / f".{out.name}.{os.getpid()}"
+    partial.mkdir()
+    _launch(
+        _AUDIO.format(buffers=seconds * 10)
+        + " ! audioconvert ! avenc_aac ! aacparse ! hlssink2 target-duration=1"
+        f" playlist-length=0 max-files=0 location={partial}/seg%05d.ts"
+        f" playlist-location={partial}/index.m3u8"
     )
     os.replace(partial, out)
     return out

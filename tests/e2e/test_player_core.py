@@ -1,12 +1,14 @@
 """The player end to end: one location played to the (stand-in) sound device,
 reported through the status, duration and pid files, the settings store and
-the controller's signal; local files, HTTP streams and files on a mounted
-SMB share, and every way such a run can end early."""
+the controller's signal; local files, HTTP streams (AAC and Opus too, and an
+Icecast station's titles) and files on a mounted SMB share, and every way
+such a run can end early."""
 
 import ctypes
 import os
 import select
 import shutil
+import signal
 import struct
 import subprocess
 import threading
@@ -15,7 +17,7 @@ import pytest
 
 import media
 from harness import build_path, emulator_prefix
-from http_server import HttpServer, Route
+from http_server import HttpServer, Icecast, Route
 
 SORVEL = build_path("player/sorvel")
 USAGE = "Usage: {} url | --kavido pid url\n"
@@ -472,3 +474,92 @@ def test_unusable_smb_location_is_refused_before_anything_happens(smb, location,
 
 def sb_unmounted(sb):
     return not (sb.mnt / "mount_cifs").exists()
+
+
+# ------------------------------------------------------------ AAC and Opus
+
+
+@pytest.mark.parametrize("kind,content_type,rate", [("aac", "audio/aac", "44100"),
+                                                    ("opus", "audio/ogg", "48000")])
+def test_aac_and_opus_streams_play_and_report_their_rate(sb, kind, content_type, rate):
+    body = media.make(kind, 2).read_bytes()
+    route = Route(body=body, content_type=content_type, content_length=False)
+    with HttpServer({"/s": route}) as server:
+        location = server.url("/s")
+        proc = sb.spawn([SORVEL, location], kavido=True)
+        assert wait_status_word(sb, "PLAYING") == [location, "PLAYING", f"0,{rate}"]
+        assert proc.wait(20) == 0
+    assert status_lines(sb) == [location, "EOS"]
+
+
+# ------------------------------------------------------------ now-playing title
+
+
+def title(sb):
+    try:
+        return (sb.tmp / "title.txt").read_bytes().decode()
+    except FileNotFoundError:
+        return None
+
+
+def mp3_frames(seconds):
+    """MP3 audio without its ID3 tag, to loop as a station's stream."""
+    data = media.make("mp3", seconds).read_bytes()
+    assert data[:3] == b"ID3"
+    size = (data[6] << 21) | (data[7] << 14) | (data[8] << 7) | data[9]
+    return data[10 + size:]
+
+
+def test_icy_title_follows_the_station_until_the_end(sb):
+    with Icecast(mp3_frames(4), 128000 // 8) as station:
+        station.set_title("First Song")
+        # A title left by another run is not this station's.
+        (sb.tmp / "title.txt").write_text("stale")
+        proc = sb.spawn([SORVEL, station.url()], kavido=True)
+        wait_status_word(sb, "PLAYING")
+        assert sb.wait_for(lambda: title(sb) == "First Song", 15), title(sb)
+
+        # Non-ASCII arrives as UTF-8; a line end sent by the station does not
+        # make a second line.
+        station.set_title("Zoë – Ünïcode\nsecond line")
+        assert sb.wait_for(lambda: title(sb) == "Zoë – Ünïcode second line", 15), title(sb)
+        assert (sb.tmp / "title.txt").stat().st_mode & 0o777 == 0o644
+
+        removals = Removals(sb.tmp, sb.run)
+        proc.signal(signal.SIGTERM)
+        assert proc.wait(10) == 1
+    assert status_lines(sb) == [station.url(), "KILLED"]
+    assert removals.read() == ["duration.txt", "position.txt", "title.txt", "sorvel.pid"]
+    assert leftovers(sb) == []
+
+
+@pytest.mark.parametrize("tags,shown", [
+    ({"artist": "Zoë", "title": "Café"}, "Zoë - Café"),
+    ({"title": "Only\ttitle"}, "Only title"),
+    ({"artist": "Nobody"}, None),
+])
+def test_file_tags_give_the_title(sb, tags, shown):
+    shutil.copy(media.make("ogg", 2, tags=tags), sb.tmp / "tagged.ogg")
+    sb.keep.add("tagged.ogg")
+    proc = sb.spawn([SORVEL, "/tmp/tagged.ogg"], kavido=True)
+    wait_status_word(sb, "PLAYING")
+    if shown:
+        assert sb.wait_for(lambda: title(sb) == shown, 10), title(sb)
+    removals = Removals(sb.tmp, sb.run)
+    assert proc.wait(20) == 0
+    assert title(sb) is None
+    expected = ["duration.txt", "position.txt", "title.txt", "sorvel.pid"]
+    assert removals.read() == [n for n in expected if shown or n != "title.txt"]
+
+
+def test_long_title_of_an_ogg_stream_is_cut_to_whole_characters(sb):
+    """An Ogg stream carries its title in Vorbis comments like a file: a
+    longer one than the file holds keeps whole UTF-8 characters."""
+    body = media.make("ogg", 2, tags={"title": "x" + "é" * 600}).read_bytes()
+    route = Route(body=body, content_type="application/ogg", content_length=False)
+    with HttpServer({"/s": route}) as server:
+        proc = sb.spawn([SORVEL, server.url("/s")], kavido=True)
+        wait_status_word(sb, "PLAYING")
+        assert sb.wait_for(lambda: title(sb) is not None, 10)
+        assert title(sb) == "x" + "é" * 511
+        assert proc.wait(20) == 0

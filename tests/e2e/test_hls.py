@@ -7,14 +7,13 @@ Segments come from GStreamer's own hlssink2. Where the player's GStreamer has
 no HLS demuxer (the mipsel sysroot carries no gstreamer1.0-plugins-bad) the
 group skips, after asking the player itself."""
 
-import os
 import signal
 import time
 
 import pytest
 
 import media
-from harness import emulator_prefix
+from harness import Sandbox, emulator_prefix
 from http_server import HttpServer, Route
 from signals_support import (
     SORVEL, position, run_files_gone, start, status_lines, status_word, wait_position,
@@ -34,6 +33,12 @@ def presentation_routes(seconds, prefix=""):
         kind = HLS if path.suffix == ".m3u8" else TS
         routes[f"{prefix}/{path.name}"] = Route(body=path.read_bytes(), content_type=kind)
     return routes
+
+
+def hanging_segments(routes):
+    """The same presentation, but no segment request is ever answered."""
+    return {name: Route(hang=True) if name.endswith(".ts") else route
+            for name, route in routes.items()}
 
 
 def segment_names(seconds):
@@ -75,14 +80,9 @@ def hls_demuxer(tmp_path_factory):
     """Asks the player under test whether it can demultiplex HLS: without a
     demuxer it names the playlist's type at once; with one it goes on to
     fetch a segment (which here never comes)."""
-    from harness import Sandbox
     sb = Sandbox(tmp_path_factory.mktemp("probe"))
-    routes = presentation_routes(4)
-    for name in list(routes):
-        if name.endswith(".ts"):
-            routes[name] = Route(hang=True)
     try:
-        with HttpServer(routes, lifetime=60) as server:
+        with HttpServer(hanging_segments(presentation_routes(4)), lifetime=60) as server:
             proc = start(sb, server.url("/index.m3u8"))
             sb.wait_for(lambda: status_word(sb) == NO_HLS_WORD
                         or any(r.endswith(".ts") for r in server.requests), 30)
@@ -192,4 +192,31 @@ def test_live_window_plays_across_fetches_and_stops_at_once_mid_download(sandbox
         assert proc.wait(10) == 1
         assert time.monotonic() - began < 1.0
     assert status_word(sb) == "KILLED"
+    assert run_files_gone(sb)
+
+
+# ------------------------------------------------------------ watchdogs
+
+
+def test_live_stream_whose_segments_stop_coming_is_ended_by_the_stall_watchdog(sandbox):
+    sb = sandbox
+    with HttpServer({}) as server:
+        live = LivePlaylist(server, 30, hang_from=6)
+        proc = start(sb, live.url, controller=True)
+        wait_status_word(sb, "PLAYING")
+        wait_position(sb, lambda p: p >= 2, timeout=15)
+        assert proc.wait(45) == 1
+    assert status_lines(sb)[1] == ""
+    assert run_files_gone(sb)
+    assert sb.kavido_signals() == 1
+
+
+def test_presentation_whose_first_segment_never_comes_times_out(sandbox):
+    sb = sandbox
+    with HttpServer(hanging_segments(presentation_routes(4))) as server:
+        began = time.monotonic()
+        proc = start(sb, server.url("/index.m3u8"))
+        assert proc.wait(40) == 1
+        assert 19 <= time.monotonic() - began < 30
+    assert status_word(sb) == "TIMEOUT"
     assert run_files_gone(sb)

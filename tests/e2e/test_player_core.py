@@ -502,16 +502,19 @@ def title(sb):
         return None
 
 
-def mp3_frames(seconds):
-    """MP3 audio without its ID3 tag, to loop as a station's stream."""
+def mp3_station_stream(seconds):
+    """MP3 audio without its ID3 tag, to loop as a station's stream, and its
+    bytes per second of playing time: a source sending faster than that
+    would put the player ever further behind the station."""
     data = media.make("mp3", seconds).read_bytes()
     assert data[:3] == b"ID3"
     size = (data[6] << 21) | (data[7] << 14) | (data[8] << 7) | data[9]
-    return data[10 + size:]
+    frames = data[10 + size:]
+    return frames, len(frames) // seconds
 
 
 def test_icy_title_follows_the_station_until_the_end(sb):
-    with Icecast(mp3_frames(4), 128000 // 8) as station:
+    with Icecast(*mp3_station_stream(4)) as station:
         station.set_title("First Song")
         # A title left by another run is not this station's.
         (sb.tmp / "title.txt").write_text("stale")

@@ -555,13 +555,16 @@ def test_file_tags_give_the_title(sb, tags, shown):
     assert removals.read() == [n for n in expected if shown or n != "title.txt"]
 
 
-def test_long_title_of_an_ogg_stream_is_cut_to_whole_characters(sb):
-    """An Ogg stream carries its title in Vorbis comments like a file: a
-    longer one than the file holds keeps whole UTF-8 characters."""
+def test_long_title_of_an_ogg_stream_behind_a_playlist_is_cut_to_whole_characters(sb):
+    """An Ogg stream carries its title in Vorbis comments like a file: the
+    stream the station's playlist names gives the title, and one longer than
+    the file holds keeps whole UTF-8 characters."""
     body = media.make("ogg", 2, tags={"title": "x" + "é" * 600}).read_bytes()
     route = Route(body=body, content_type="application/ogg", content_length=False)
     with HttpServer({"/s": route}) as server:
-        proc = sb.spawn([SORVEL, server.url("/s")], kavido=True)
+        pls = f"[playlist]\nNumberOfEntries=1\nFile1={server.url('/s')}\n".encode()
+        server.routes["/station.pls"] = Route(body=pls, content_type="audio/x-scpls")
+        proc = sb.spawn([SORVEL, server.url("/station.pls")], kavido=True)
         wait_status_word(sb, "PLAYING")
         assert sb.wait_for(lambda: title(sb) is not None, 10)
         assert title(sb) == "x" + "é" * 511

@@ -37,6 +37,20 @@ class File {
     FILE *f_;
 };
 
+// A malloc'd text, freed when it goes out of scope.
+class HeapText {
+  public:
+    explicit HeapText(char *text) : text_(text) {}
+    HeapText(const HeapText &) = delete;
+    HeapText &operator=(const HeapText &) = delete;
+    ~HeapText() { std::free(text_); }
+    const char *get() const { return text_; }
+    explicit operator bool() const { return text_ != nullptr; }
+
+  private:
+    char *text_;
+};
+
 // Reads like fgets with a buffer of max + 1 bytes (up to and including the
 // first line end, at most `max` bytes) but returns the length, so that NUL
 // bytes in the text are carried through a rewrite unchanged. 0 at end of
@@ -207,25 +221,23 @@ int update_user_entries(const char *path, std::string_view key, int bitrate) {
         char name[16];
         (void)std::snprintf(name, sizeof name, "usr_url%d", i);
         // The store may hand out a pointer into text that the writes below
-        // replace: copy the value first. A value longer than the copy cannot
-        // become an entry we may write anyway.
+        // replace: copy the value first, whole, since it is what goes back
+        // if the new one is refused.
         const char *stored = nvram_get(name);
-        char value[kListLineMax + 1];
-        const std::size_t length = stored == nullptr ? 0 : strnlen(stored, kListLineMax);
-        if (length > 0)
-            std::memcpy(value, stored, length);
-        value[length] = '\0';
+        const HeapText value(strdup(stored == nullptr ? "" : stored));
+        if (!value)
+            continue;
 
         char entry[kListLineMax + 1];
         const std::optional<std::string_view> rebuilt =
-            rebuild_user_entry(std::string_view(value, length), kbps, key, entry, sizeof entry);
+            rebuild_user_entry(value.get(), kbps, key, entry, sizeof entry);
         if (!rebuilt)
             continue;
         (void)nvram_unset(name);
         if (nvram_set(name, entry) != 0) {
             // The entry must not vanish because the new text was refused
             // (or the store could not be written): put the old one back.
-            (void)nvram_set(name, value);
+            (void)nvram_set(name, value.get());
             continue;
         }
         (void)nvram_set("nvram_kbps", "1");
@@ -251,7 +263,7 @@ int iradio_update_in(const BitrateRecordingFiles &files, int bitrate) {
     // The key is text: it ends at a NUL byte, if one was read.
     const std::string_view key(key_text, strnlen(key_text, key_length));
     // Without a key every line and entry would match: record nothing.
-    if (key.empty())
+    if (!station_key_names_station(key))
         return 0;
 
     const char *table = nvram_get("radio_table");

@@ -52,8 +52,9 @@ int spinlock_lock(int n);
 int spinlock_unlock(int n);
 
 /* Afterwards `path` holds exactly `text`, replaced atomically (temporary
- * file in the same directory, fsync, rename); an existing file keeps its
- * permissions, a new one gets 0644. 0 on success, negative errno value on
+ * file in the same directory, fsync, rename); an existing regular file keeps
+ * its permissions without set-uid, set-gid and sticky bits; a new file, or
+ * one replacing a symbolic link (never followed), gets 0644. 0 on success, negative errno value on
  * failure with `path` unchanged. */
 int writefile(const char *path, const char *text);
 

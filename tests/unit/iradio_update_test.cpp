@@ -136,6 +136,15 @@ TEST_F(IradioUpdate, WithoutStationNothingIsTouched) {
     EXPECT_NE(result, 0);
     EXPECT_TRUE(g_calls.empty());
     EXPECT_EQ(read_file(builtin_), std::string(kJazz) + kRock);
+
+    // A link planted as the key file is not followed: whatever it points
+    // at would be copied into the settings store.
+    write_file(dir_ + "/secret", "radio42");
+    ASSERT_EQ(symlink((dir_ + "/secret").c_str(), key_.c_str()), 0);
+    EXPECT_EQ(run(128000, &result), "");
+    EXPECT_NE(result, 0);
+    EXPECT_TRUE(g_calls.empty());
+    EXPECT_EQ(read_file(builtin_), std::string(kJazz) + kRock);
 }
 
 TEST_F(IradioUpdate, WithoutKeyNothingIsRecorded) {
@@ -361,6 +370,13 @@ TEST_F(IradioUpdate, MissingFilesSkipTheirPassOnly) {
     EXPECT_EQ(run(64000, &result), "");
     EXPECT_EQ(result, 0);
     EXPECT_EQ(read_file(builtin_), "[\"Jazz\",\"http://jazz/\",\"Jazz\",\" 64kbps\",radio42]\n");
+
+    // A link in its place counts as no "/tmp/url" at all.
+    write_file(dir_ + "/elsewhere", "radio42\n");
+    ASSERT_EQ(symlink((dir_ + "/elsewhere").c_str(), urls_.c_str()), 0);
+    EXPECT_EQ(run(32000, &result), "");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(g_store["usr_url0"], "Jazz,http://jazz/,x,\"128kbps\",radio42]");
 }
 
 TEST_F(IradioUpdate, KeyIsUsedAsRead) {

@@ -11,6 +11,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #if defined(__SANITIZE_ADDRESS__)
+#define HEAP_FROM_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HEAP_FROM_SANITIZER 1
+#endif
+#endif
+#ifdef HEAP_FROM_SANITIZER
 #include <sanitizer/allocator_interface.h>
 #endif
 
@@ -22,7 +29,7 @@ namespace {
 
 // Bytes the process has allocated and not yet freed.
 size_t heap_in_use() {
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef HEAP_FROM_SANITIZER
     return __sanitizer_get_current_allocated_bytes();
 #else
     return mallinfo2().uordblks;

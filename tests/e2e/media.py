@@ -21,6 +21,10 @@ _RECIPES = {
     "ogg": _AUDIO + " ! audioconvert ! vorbisenc ! oggmux ! filesink location={out}",
     # With the Xing/Info frame LAME writes, so players know the duration at once.
     "mp3": _AUDIO + " ! audioconvert ! lamemp3enc bitrate=128 ! xingmux ! id3v2mux ! filesink location={out}",
+    # Plain CBR frames without a Xing/Info frame: the parser learns the
+    # length only once playing.
+    "mp3-bare": _AUDIO + " ! audioconvert ! lamemp3enc target=bitrate bitrate=128 cbr=true"
+    " ! filesink location={out}",
     "wav": _AUDIO + " ! audioconvert ! wavenc ! filesink location={out}",
     # ADTS AAC, as stations serve it over HTTP.
     "aac": _AUDIO + " ! audioconvert ! avenc_aac ! aacparse ! audio/mpeg,stream-format=adts"
@@ -45,12 +49,13 @@ def _launch(pipeline, timeout=120):
 
 
 def make(kind, seconds=2, tags=None):
-    """Path of a `seconds`-long test file of `kind` (ogg, mp3, wav, mkv, aac,
-    opus). `tags` ({"title": ..., "artist": ...}) go into an Ogg file's
-    Vorbis comments."""
+    """Path of a `seconds`-long test file of `kind` (ogg, mp3, mp3-bare, wav,
+    mkv, aac, opus). `tags` ({"title": ..., "artist": ...}) go into an Ogg
+    file's Vorbis comments."""
     CACHE.mkdir(parents=True, exist_ok=True)
     recipe = _RECIPES[kind]
     name = f"tone-{seconds}s"
+    suffix = {"mp3-bare": "bare.mp3"}.get(kind, kind)
     if tags:
         assert kind == "ogg"
         # Octal escapes keep any byte (a line end too) through the parser.
@@ -60,7 +65,7 @@ def make(kind, seconds=2, tags=None):
         )
         recipe = recipe.replace(" ! vorbisenc", f" ! taginject tags='{text}' ! vorbisenc")
         name += "-" + hashlib.sha1(text.encode()).hexdigest()[:12]
-    out = CACHE / f"{name}.{kind}"
+    out = CACHE / f"{name}.{suffix}"
     if out.exists():
         return out
     partial = CACHE / f".{out.name}.{os.getpid()}"

@@ -215,6 +215,8 @@ def main():
                         help="seconds each player plays the MP3 station (default 20)")
     parser.add_argument("--warmup", type=float, default=10.0,
                         help="seconds the station runs before the first round (default 10)")
+    parser.add_argument("--compare", action="append", default=[], metavar="LABEL=BUILD_DIR",
+                        help="also run the sorvel of another build (before and after a change)")
     parser.add_argument("--no-playlists", action="store_true",
                         help="skip the Ogg, PLS and M3U runs")
     args = parser.parse_args()
@@ -236,6 +238,15 @@ def main():
                                   "decodebin", "!", "audioconvert", "!", "fakesink",
                                   "sync=true"], pattern="New clock"),
         ]
+        for spec in args.compare:
+            label, _, build = spec.partition("=")
+            other = str(Path(build).resolve() / "player" / "sorvel")
+            if not os.path.exists(other):
+                sys.exit(f"run_startup.py: {other} is missing")
+            # the build's tree stays reachable inside the sandbox
+            long_players.append(Player(f"sorvel {label}", [other, mp3],
+                                       status_file="/tmp/sorvi.txt",
+                                       keep=[str(Path(build).resolve().parent)]))
         if shutil.which("mpg123"):
             long_players.append(Player("mpg123", ["mpg123", "-o", "dummy", mp3],
                                        pattern=r"MPEG \d\.\d L"))

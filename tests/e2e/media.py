@@ -19,6 +19,10 @@ _RECIPES = {
     # With the Xing/Info frame LAME writes, so players know the duration at once.
     "mp3": _AUDIO + " ! audioconvert ! lamemp3enc bitrate=128 ! xingmux ! id3v2mux ! filesink location={out}",
     "wav": _AUDIO + " ! audioconvert ! wavenc ! filesink location={out}",
+    # ADTS, as radio stations send AAC; the encoder is the codec library's.
+    "aac": _AUDIO + " ! audioconvert ! avenc_aac ! aacparse ! audio/mpeg,stream-format=adts"
+    " ! filesink location={out}",
+    "opus": _AUDIO + " ! audioconvert ! audioresample ! opusenc ! oggmux ! filesink location={out}",
     # Matroska with the video track first, then the audio track.
     "mkv": "matroskamux name=mux ! filesink location={out} "
     "videotestsrc num-buffers={frames} ! video/x-raw,width=64,height=48,framerate=10/1 ! vp8enc ! mux. "
@@ -28,7 +32,7 @@ _RECIPES = {
 
 
 def make(kind, seconds=2):
-    """Path of a `seconds`-long test file of `kind` (ogg, mp3, wav, mkv)."""
+    """Path of a `seconds`-long test file of `kind` (ogg, mp3, wav, aac, opus, mkv)."""
     CACHE.mkdir(parents=True, exist_ok=True)
     suffix = {"mkv": "mkv"}.get(kind, kind)
     out = CACHE / f"tone-{seconds}s.{suffix}"

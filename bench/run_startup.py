@@ -171,7 +171,11 @@ def run_once(player, hold, stop_at_playing=False):
             status = read_proc(pid, "status")
             rollup = read_proc(pid, "smaps_rollup")
             killed = time.monotonic()
-            os.kill(pid, signal.SIGTERM)
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except ProcessLookupError:
+                proc.wait(30)
+                raise RuntimeError(f"{player.name} ended by itself:\n{proc.stdout}\n{proc.stderr}")
             proc.wait(30)
         finally:
             sb.close()

@@ -54,7 +54,6 @@ int main(int argc, char *argv[]) {
     // Before gst_init, which may start threads: they must all inherit the
     // blocked control signals (signals.h).
     take_control_signals();
-    tune_startup_environment();
     gst_init(&argc, &argv);
     // Elements the player provides itself are registered here.
     mms_src_register();

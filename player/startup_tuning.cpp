@@ -67,13 +67,6 @@ void prefer_dedicated_decoders(GstRegistry *registry) {
 
 } // namespace
 
-void tune_startup_environment() {
-    // GIO's built-in resolver that always answers "direct": GIO then builds
-    // neither the desktop's resolver nor libproxy's. TLS is another
-    // extension point and still comes from its module, for https.
-    (void)g_setenv("GIO_USE_PROXY_RESOLVER", "dummy", FALSE);
-}
-
 void tune_startup() {
     GstRegistry *registry = gst_registry_get();
     drop_codec_library_typefinders(registry);

@@ -5,8 +5,9 @@
 namespace {
 
 // The general-purpose codec library's plug-in. Loading it maps the whole
-// codec and filter stack (tens of MB, 80-200 ms on a fast machine), so it is
-// to be loaded only for a stream that one of its decoders must play.
+// codec and filter stack (for an MP3 station here: 35 MB of RSS, 8 MB of it
+// private, and a third of a second), so it is to be loaded only for a
+// stream that one of its decoders must play.
 constexpr const char *kCodecLibraryPlugin = "libav";
 
 // Type finding calls every typefinder unless one is certain, and MP3 never

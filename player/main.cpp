@@ -12,6 +12,7 @@
 #include "smb_location.h"
 #include "smb_mount.h"
 #include "source_selection.h"
+#include "startup_tuning.h"
 #include "status_files.h"
 
 #include <cstdio>
@@ -56,6 +57,7 @@ int main(int argc, char *argv[]) {
     gst_init(&argc, &argv);
     // Elements the player provides itself are registered here.
     mms_src_register();
+    tune_startup();
 
     CommandLine command;
     if (!parse_command_line(argc, argv, &command))

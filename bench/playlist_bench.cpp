@@ -1,7 +1,7 @@
 // The playlist parser over 64 KiB of text, the most a playlist download is
 // allowed to hand it. Each case puts the one entry where the parser finds it
 // last, or leaves it out, so the whole text is scanned.
-#include "playlist.h"
+#include "playlist/playlist.h"
 
 #include <benchmark/benchmark.h>
 

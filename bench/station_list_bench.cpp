@@ -1,7 +1,7 @@
 // The station list line rewrite: the decision taken for every line of the
 // list when a station's measured bitrate is recorded, and the rebuild of the
 // longest line the list may hold.
-#include "station_list.h"
+#include "bitrate/station_list.h"
 
 #include <benchmark/benchmark.h>
 

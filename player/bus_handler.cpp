@@ -1,14 +1,14 @@
 #include "bus_handler.h"
 
 #include "gst_ptr.h"
-#include "pipeline_stop.h"
+#include "control/pipeline_stop.h"
 #include "player_state.h"
-#include "playing_report.h"
-#include "redirect.h"
-#include "status_files.h"
-#include "stream_bitrate.h"
-#include "termination.h"
-#include "title_file.h"
+#include "report/playing_report.h"
+#include "playlist/redirect.h"
+#include "report/status_files.h"
+#include "bitrate/stream_bitrate.h"
+#include "control/termination.h"
+#include "report/title_file.h"
 
 #include <cstdio>
 #include <cstdlib>

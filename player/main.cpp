@@ -3,17 +3,17 @@
 
 #include "command_line.h"
 #include "gst_ptr.h"
-#include "mms_src.h"
+#include "mms/mms_src.h"
 #include "pipeline.h"
 #include "player_state.h"
-#include "playlist_sink.h"
-#include "position_timer.h"
-#include "signals.h"
-#include "smb_location.h"
-#include "smb_mount.h"
+#include "playlist/playlist_sink.h"
+#include "control/position_timer.h"
+#include "control/signals.h"
+#include "smb/smb_location.h"
+#include "smb/smb_mount.h"
 #include "source_selection.h"
 #include "startup_tuning.h"
-#include "status_files.h"
+#include "report/status_files.h"
 
 #include <cstdio>
 #include <cstdlib>

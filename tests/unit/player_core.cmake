@@ -1,9 +1,10 @@
 # Pure parts of the player core: command line, source choice, SMB locations,
 # the mount table, the now-playing title and the PLAYING report's arithmetic
 # and formatting.
-foreach(name command_line source_selection smb_location mount_table now_playing_title)
+foreach(path command_line source_selection smb/smb_location smb/mount_table report/now_playing_title)
+    get_filename_component(name ${path} NAME)
     add_unit_test(${name}_test
-        SOURCES ${CMAKE_CURRENT_LIST_DIR}/${name}_test.cpp ${CMAKE_SOURCE_DIR}/player/${name}.cpp
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/${path}_test.cpp ${CMAKE_SOURCE_DIR}/player/${path}.cpp
         LIBS)
     target_include_directories(${name}_test PRIVATE ${CMAKE_SOURCE_DIR}/player)
 endforeach()
@@ -12,6 +13,6 @@ target_link_libraries(command_line_test PRIVATE PkgConfig::GLIB_FOR_TESTS)
 
 # These need the player's GStreamer glue around them.
 add_unit_test(playing_report_test
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/playing_report_test.cpp LIBS sorvel_core)
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/report/playing_report_test.cpp LIBS sorvel_core)
 add_unit_test(termination_test
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/termination_test.cpp LIBS sorvel_core)
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/control/termination_test.cpp LIBS sorvel_core)

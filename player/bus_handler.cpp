@@ -1,13 +1,13 @@
 #include "bus_handler.h"
 
-#include "gst_ptr.h"
-#include "control/pipeline_stop.h"
-#include "player_state.h"
-#include "report/playing_report.h"
-#include "playlist/redirect.h"
-#include "report/status_files.h"
 #include "bitrate/stream_bitrate.h"
+#include "control/pipeline_stop.h"
 #include "control/termination.h"
+#include "gst_ptr.h"
+#include "player_state.h"
+#include "playlist/redirect.h"
+#include "report/playing_report.h"
+#include "report/status_files.h"
 #include "report/title_file.h"
 
 #include <cstdio>
@@ -37,7 +37,7 @@ namespace {
 void on_end_of_stream() {
     // playlist redirect: a pending playlist entry is played instead of ending.
     const char *playlist_error = nullptr;
-    switch (handle_playlist_end_of_stream(&playlist_error)) {
+    switch (handle_playlist_end_of_stream(&playlist_error, my_bus_callback)) {
     case PlaylistEnd::redirected:
         return;
     case PlaylistEnd::not_a_playlist:

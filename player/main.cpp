@@ -1,19 +1,20 @@
 // sorvel: plays one location to the sound device and reports through the
 // status files. Every end of the run is an exit from a handler.
 
+#include "bus_handler.h"
 #include "command_line.h"
+#include "control/position_timer.h"
+#include "control/signals.h"
 #include "gst_ptr.h"
 #include "mms/mms_src.h"
 #include "pipeline.h"
 #include "player_state.h"
 #include "playlist/playlist_sink.h"
-#include "control/position_timer.h"
-#include "control/signals.h"
+#include "report/status_files.h"
 #include "smb/smb_location.h"
 #include "smb/smb_mount.h"
 #include "source_selection.h"
 #include "startup_tuning.h"
-#include "report/status_files.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -65,7 +66,7 @@ int main(int argc, char *argv[]) {
     player.controller_mode = command.controller_mode;
 
     player.main_loop = g_main_loop_new(nullptr, FALSE);
-    GstElement *pipeline = create_pipeline("pipeline");
+    GstElement *pipeline = create_pipeline("pipeline", my_bus_callback);
 
     select_and_create_source(command.location);
     remove_stale_files();

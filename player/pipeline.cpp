@@ -1,6 +1,5 @@
 #include "pipeline.h"
 
-#include "bus_handler.h"
 #include "gst_ptr.h"
 #include "player_state.h"
 #include "unknown_type.h"
@@ -60,13 +59,13 @@ void post_pipeline_error(GQuark domain, int code, const char *message) {
     gst_element_post_message(pipeline, msg);
 }
 
-GstElement *create_pipeline(const char *name) {
+GstElement *create_pipeline(const char *name, GstBusFunc bus_watch) {
     // The player holds the one plain reference; whoever replaces the
     // pipeline releases it.
     GstElement *pipeline = GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(name)));
     player.pipeline.store(pipeline);
     GstObjectPtr<GstBus> bus(gst_pipeline_get_bus(GST_PIPELINE(pipeline)));
-    gst_bus_add_watch(bus.get(), my_bus_callback, player.main_loop);
+    gst_bus_add_watch(bus.get(), bus_watch, player.main_loop);
     return pipeline;
 }
 

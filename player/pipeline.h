@@ -5,9 +5,10 @@
 
 #include <gst/gst.h>
 
-// New pipeline `name` with my_bus_callback watching its bus (main_loop as
-// user data). Becomes player.pipeline.
-GstElement *create_pipeline(const char *name);
+// New pipeline `name` with `bus_watch` watching its bus (main_loop as user
+// data). Becomes player.pipeline. The watch is passed in because the bus
+// handler sits above everything that builds pipelines.
+GstElement *create_pipeline(const char *name, GstBusFunc bus_watch);
 
 // Element from `factory` named `name`. A factory that is not installed ends
 // the run like any pipeline error: an error naming the element is posted on

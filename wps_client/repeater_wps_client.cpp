@@ -110,5 +110,5 @@ void repeater_wps_client(const char *ap_if, const char *client_if) {
     }
 
     configure_client(ap_if, client_if, ap);
-    watch_wsc_status(client_if);
+    watch_wsc_status(client_if, wsc_file_name);
 }

@@ -1,6 +1,5 @@
 #include "wsc_status.h"
 
-#include "repeater_wps_client.h"
 #include "shared.h"
 
 #include <stdint.h>
@@ -26,7 +25,7 @@ int getWscStatus(const char *ifname) {
     return status;
 }
 
-void watch_wsc_status(const char *client_if) {
+void watch_wsc_status(const char *client_if, const char *status_file) {
     int last = kWscStatusInitial;
     for (;;) {
         const int status = getWscStatus(client_if);
@@ -35,7 +34,7 @@ void watch_wsc_status(const char *client_if) {
             // "-2147483648" and its NUL fit.
             char text[12];
             snprintf(text, sizeof text, "%d", status);
-            (void)writefile(wsc_file_name, text);
+            (void)writefile(status_file, text);
         }
         if (status == kWscStatusDone)
             return;

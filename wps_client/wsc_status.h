@@ -12,7 +12,7 @@ constexpr int kWscStatusInitial = 3;
 int getWscStatus(const char *ifname);
 
 // Queries `client_if` back to back until the code 34, rewriting
-// `wsc_file_name` each time the code differs from the one last written.
-void watch_wsc_status(const char *client_if);
+// `status_file` each time the code differs from the one last written.
+void watch_wsc_status(const char *client_if, const char *status_file);
 
 #endif

@@ -1,9 +1,9 @@
 #include "bitrate/stream_bitrate.h"
 
-#include "gst_ptr.h"
 #include "bitrate/iradio_update.h"
-#include "player_state.h"
 #include "control/termination.h"
+#include "gst_ptr.h"
+#include "player_state.h"
 
 #include <climits>
 

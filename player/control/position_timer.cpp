@@ -1,10 +1,10 @@
 #include "control/position_timer.h"
 
 #include "control/pipeline_stop.h"
-#include "player_state.h"
 #include "control/stall_watchdog.h"
-#include "report/status_files.h"
 #include "control/termination.h"
+#include "player_state.h"
+#include "report/status_files.h"
 
 #include <cstdlib>
 #include <gst/gst.h>

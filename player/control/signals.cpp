@@ -1,10 +1,10 @@
 #include "control/signals.h"
 
 #include "control/pipeline_stop.h"
-#include "player_state.h"
 #include "control/seek_text.h"
-#include "report/status_files.h"
 #include "control/termination.h"
+#include "player_state.h"
+#include "report/status_files.h"
 
 #include <atomic>
 #include <cerrno>

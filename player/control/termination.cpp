@@ -1,7 +1,6 @@
 #include "control/termination.h"
 
 #include "player_state.h"
-#include "report/status_files.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -54,13 +53,6 @@ void end_run_file_write() {
 void park_forever() {
     for (;;)
         pause();
-}
-
-void remove_run_files() {
-    (void)unlink(kDurationFile);
-    (void)unlink(kPositionFile);
-    (void)unlink(kTitleFile);
-    (void)unlink(kPidFile);
 }
 
 void notify_controller() {

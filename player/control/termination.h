@@ -19,8 +19,5 @@ void end_run_file_write();
 
 [[noreturn]] void park_forever();
 
-// Removes the duration, position, title and pid files, in that order.
-void remove_run_files();
-
 // Runs "killall -SIGUSR1 kavido" when controller_mode is set.
 void notify_controller();

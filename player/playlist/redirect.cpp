@@ -1,11 +1,11 @@
 #include "playlist/redirect.h"
 
+#include "control/signals.h"
 #include "gst_ptr.h"
 #include "pipeline.h"
 #include "player_state.h"
 #include "playlist/playlist_detection.h"
 #include "playlist/playlist_sink.h"
-#include "control/signals.h"
 
 #include <unistd.h>
 
@@ -103,7 +103,7 @@ bool handle_playlist_error(GstMessage *message) {
     return false;
 }
 
-PlaylistEnd handle_playlist_end_of_stream(const char **error_message) {
+PlaylistEnd handle_playlist_end_of_stream(const char **error_message, GstBusFunc bus_watch) {
     // After the redirect the text is gone and redirect_count is still 1: the
     // redirected stream's own end is an ordinary end of stream.
     if (!player.sniffing || player.redirect_count.load() != 1)
@@ -111,7 +111,7 @@ PlaylistEnd handle_playlist_end_of_stream(const char **error_message) {
     bool is_playlist = false;
     GCharPtr location(take_redirect_location(&is_playlist));
     if (location) {
-        perform_redirect(location.get());
+        perform_redirect(location.get(), bus_watch);
         return PlaylistEnd::redirected;
     }
     // An empty body or unidentifiable bytes would otherwise end as a
@@ -141,7 +141,7 @@ void switch_to_sniffing() {
     player.sniffing = 1;
 }
 
-void perform_redirect(const char *location) {
+void perform_redirect(const char *location, GstBusFunc bus_watch) {
     player.sniffing = 0;
     redirect_done = true;
 
@@ -165,7 +165,7 @@ void perform_redirect(const char *location) {
     // The emptied first pipeline is stopped but deliberately not released:
     // the signal thread stops player.pipeline without taking a reference,
     // and may have read the old pointer an instant before this swap.
-    GstElement *pipeline = create_pipeline("pipeline2");
+    GstElement *pipeline = create_pipeline("pipeline2", bus_watch);
 
     const bool mms = is_mms_location(location);
     player.is_http.store(mms ? 0 : player.redirect_count.load());

@@ -17,11 +17,13 @@ enum class PlaylistEnd {
 };
 
 // End-of-stream branch. With not_a_playlist, `*error_message` is the
-// message of the error that sent us reading (valid until exit).
-PlaylistEnd handle_playlist_end_of_stream(const char **error_message);
+// message of the error that sent us reading (valid until exit). A redirect's
+// new pipeline gets `bus_watch` on its bus.
+PlaylistEnd handle_playlist_end_of_stream(const char **error_message, GstBusFunc bus_watch);
 
 // Source -> playlist sink, in the current pipeline.
 void switch_to_sniffing();
 
-// "pipeline2" playing `location`, in place of the sniffing pipeline.
-void perform_redirect(const char *location);
+// "pipeline2" playing `location`, in place of the sniffing pipeline, with
+// `bus_watch` on its bus.
+void perform_redirect(const char *location, GstBusFunc bus_watch);

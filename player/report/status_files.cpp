@@ -1,7 +1,7 @@
 #include "report/status_files.h"
 
-#include "player_state.h"
 #include "control/termination.h"
+#include "player_state.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -110,4 +110,11 @@ void remove_stale_files() {
     (void)unlink(kIrateFile);
     // A title left by an earlier run must not be shown for this one.
     (void)unlink(kTitleFile);
+}
+
+void remove_run_files() {
+    (void)unlink(kDurationFile);
+    (void)unlink(kPositionFile);
+    (void)unlink(kTitleFile);
+    (void)unlink(kPidFile);
 }

@@ -28,3 +28,6 @@ void write_pid_file();
 // Start-up removal of the status, duration, irate and title files, in that
 // order.
 void remove_stale_files();
+
+// Removes the duration, position, title and pid files, in that order.
+void remove_run_files();

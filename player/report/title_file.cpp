@@ -1,7 +1,7 @@
 #include "report/title_file.h"
 
-#include "report/now_playing_title.h"
 #include "player_state.h"
+#include "report/now_playing_title.h"
 #include "report/status_files.h"
 
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "smb/smb_mount.h"
 
-#include "smb/mount_table.h"
 #include "control/signals.h"
+#include "smb/mount_table.h"
 
 #include <cerrno>
 #include <fcntl.h>

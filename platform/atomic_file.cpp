@@ -76,12 +76,16 @@ int replace_file(const char *path, const void *data, size_t len, mode_t new_mode
     if (path == nullptr || path[0] == '\0' || (data == nullptr && len > 0))
         return -EINVAL;
 
+    // Only a regular file at the path itself lends its mode: a link planted
+    // there must not make us create a set-uid file (or fail on a directory
+    // it points to), and a replaced file never keeps privilege bits.
     mode_t mode = new_mode;
     struct stat st;
-    if (::stat(path, &st) == 0) {
+    if (::lstat(path, &st) == 0) {
         if (S_ISDIR(st.st_mode))
             return -EISDIR;
-        mode = st.st_mode & 07777;
+        if (S_ISREG(st.st_mode))
+            mode = st.st_mode & 0777;
     }
 
     char tmp[PATH_MAX];

@@ -14,8 +14,10 @@ constexpr const char kTemporaryInfix[] = ".tmp-";
 // Makes `path` hold exactly the `len` bytes at `data`. The bytes go to a
 // temporary file in the same directory (so rename stays within one file
 // system), which is fsynced and then renamed over `path`: a reader or a
-// crash sees the old content or the new, never a mix. An existing file keeps
-// its permission bits; a new one gets `new_mode`. With `sync_dir` the
+// crash sees the old content or the new, never a mix. A regular file that
+// is replaced keeps its permission bits, without set-uid, set-gid or sticky;
+// anything else at the path (a new file, a symbolic link, which is replaced
+// and not followed) gets `new_mode`. With `sync_dir` the
 // directory is fsynced as well, so that the rename itself survives a power
 // cut. Returns 0, or -errno with `path` untouched and the temporary removed.
 int replace_file(const char *path, const void *data, size_t len, mode_t new_mode, bool sync_dir);

@@ -3,12 +3,11 @@
 // nvram_get hands out pointers into a private copy of the store (a
 // "generation": the file's text with each line end turned into a NUL, so
 // every value is a C string in place). Callers may hold such a pointer until
-// their own next write, across any number of reads, so a generation stays
-// alive while newer ones are loaded after other processes changed the file;
-// this process's next nvram_set or nvram_unset frees them all. Memory stays
-// bounded: besides the current generation at most kRetained older ones are
-// kept, each no larger than the store's size limit, and the oldest is freed
-// first. A read that finds the file unchanged reuses the current generation.
+// their own next write, across any number of reads, so every generation
+// stays alive while newer ones are loaded after other processes changed the
+// file; this process's next nvram_set or nvram_unset frees them all. A read
+// that finds the file unchanged reuses the current generation, so a process
+// that only reads grows only while others keep changing the store.
 //
 // Callers use the store from one thread (the programs' main loop); these
 // functions keep no lock of their own.
@@ -22,16 +21,16 @@
 
 namespace {
 
-constexpr int kRetained = 8;
-
 struct Generation {
     char *text = nullptr; // lines NUL-separated, plus a final NUL
     size_t len = 0;
 };
 
 Generation current;
-char *retired[kRetained];
-int retired_count = 0;
+// Older generations, still readable through pointers handed out earlier.
+char **retired = nullptr;
+size_t retired_count = 0;
+size_t retired_capacity = 0;
 
 bool same_as_current(const char *fresh, size_t len) {
     if (current.text == nullptr || current.len != len)
@@ -46,20 +45,26 @@ bool same_as_current(const char *fresh, size_t len) {
     return true;
 }
 
-void retire_current() {
+// Keeps the current generation readable after a newer one takes its place.
+// False (nothing changed) when there is no memory to remember it in.
+bool retire_current() {
     if (current.text == nullptr)
-        return;
-    if (retired_count == kRetained) {
-        free(retired[0]);
-        memmove(retired, retired + 1, sizeof retired[0] * (kRetained - 1));
-        --retired_count;
+        return true;
+    if (retired_count == retired_capacity) {
+        size_t capacity = retired_capacity == 0 ? 4 : retired_capacity * 2;
+        void *grown = realloc(retired, capacity * sizeof retired[0]);
+        if (grown == nullptr)
+            return false;
+        retired = static_cast<char **>(grown);
+        retired_capacity = capacity;
     }
     retired[retired_count++] = current.text;
     current = Generation{};
+    return true;
 }
 
 void free_all_generations() {
-    for (int i = 0; i < retired_count; ++i)
+    for (size_t i = 0; i < retired_count; ++i)
         free(retired[i]);
     retired_count = 0;
     free(current.text);
@@ -123,9 +128,13 @@ PLATFORM_EXPORT char *nvram_get(const char *key) {
     }
     if (same_as_current(text, len)) {
         free(text);
-    } else {
-        retire_current();
+    } else if (retire_current()) {
         adopt(text, len);
+    } else {
+        // Freeing the current generation would break values handed out.
+        free(text);
+        errno = ENOMEM;
+        return nullptr;
     }
     char *value = find_in_current(key);
     if (value == nullptr)

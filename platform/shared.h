@@ -19,10 +19,16 @@ extern "C" {
  * Bounds: a key is 1 to 64 bytes with no "=", no line end ("\n", "\r");
  * a value is at most 4096 bytes with no line end; the store holds at most
  * 2048 keys and 64 KiB. Anything outside them is refused, store unchanged.
- * nvram_get returns NULL for an unset key (errno ENOENT) and for a damaged
- * store (errno EBADMSG); the text stays valid at least until the caller's
- * next write to the store. nvram_set / nvram_unset return 0 on success,
- * a negative errno value on failure; a damaged store is never rewritten.
+ * nvram_get returns NULL for an unset key (errno ENOENT), for a damaged
+ * store (errno EBADMSG) and when out of memory (ENOMEM); the text stays
+ * valid until the caller's own next nvram_set or nvram_unset, however often
+ * other processes change the store meanwhile. The cost: each nvram_get that
+ * finds the store changed by another process keeps one more copy of the
+ * whole store (at most 64 KiB) until that next write, so a process that only
+ * reads a store others keep changing grows by one store per change it sees;
+ * reads of an unchanged store cost nothing.
+ * nvram_set / nvram_unset return 0 on success, a negative errno value on
+ * failure; a damaged store is never rewritten.
  * Not thread-safe: callers use the store from one thread. */
 char *nvram_get(const char *key);
 int nvram_set(const char *key, const char *value);
@@ -46,8 +52,9 @@ int spinlock_lock(int n);
 int spinlock_unlock(int n);
 
 /* Afterwards `path` holds exactly `text`, replaced atomically (temporary
- * file in the same directory, fsync, rename); an existing file keeps its
- * permissions, a new one gets 0644. 0 on success, negative errno value on
+ * file in the same directory, fsync, rename); an existing regular file keeps
+ * its permissions without set-uid, set-gid and sticky bits; a new file, or
+ * one replacing a symbolic link (never followed), gets 0644. 0 on success, negative errno value on
  * failure with `path` unchanged. */
 int writefile(const char *path, const char *text);
 

@@ -1,12 +1,12 @@
 #include "bus_handler.h"
 
 #include "gst_ptr.h"
-#include "iradio_update.h"
 #include "pipeline_stop.h"
 #include "player_state.h"
 #include "playing_report.h"
 #include "redirect.h"
 #include "status_files.h"
+#include "stream_bitrate.h"
 #include "termination.h"
 
 #include <cstdio>
@@ -15,10 +15,35 @@
 
 namespace {
 
+[[noreturn]] void end_with_error(const char *message) {
+    if (!claim_end_of_run())
+        park_forever();
+
+    // A stream the decoder could not handle is the better explanation of
+    // whatever error followed it.
+    const gchar *unknown = player.unknown_type_name.load();
+    if (unknown)
+        snprintf(player.error_text, sizeof player.error_text, "INVALID:%s", unknown);
+    else
+        snprintf(player.error_text, sizeof player.error_text, "ERROR:%s", message);
+    write_status(player.error_text, nullptr);
+    remove_run_files();
+    (void)stop_pipeline_within(player.pipeline.load(), kPipelineStopWaitMs);
+    notify_controller();
+    exit(1);
+}
+
 void on_end_of_stream() {
     // playlist redirect: a pending playlist entry is played instead of ending.
-    if (handle_playlist_end_of_stream())
+    const char *playlist_error = nullptr;
+    switch (handle_playlist_end_of_stream(&playlist_error)) {
+    case PlaylistEnd::redirected:
         return;
+    case PlaylistEnd::not_a_playlist:
+        end_with_error(playlist_error);
+    case PlaylistEnd::none:
+        break;
+    }
 
     if (!claim_end_of_run())
         park_forever();
@@ -40,25 +65,7 @@ void on_error(GstMessage *message) {
     GErrorPtr error;
     GCharPtr debug;
     gst_message_parse_error(message, error.out(), debug.out());
-
-    if (!claim_end_of_run())
-        park_forever();
-
-    // A stream the decoder could not handle is the better explanation of
-    // whatever error followed it.
-    const gchar *unknown = player.unknown_type_name.load();
-    if (unknown)
-        snprintf(player.error_text, sizeof player.error_text, "INVALID:%s", unknown);
-    else
-        snprintf(player.error_text, sizeof player.error_text, "ERROR:%s",
-                 error && error->message ? error->message : "");
-    write_status(player.error_text, nullptr);
-    remove_run_files();
-    error.reset();
-    debug.reset();
-    (void)stop_pipeline_within(player.pipeline.load(), kPipelineStopWaitMs);
-    notify_controller();
-    exit(1);
+    end_with_error(error && error->message ? error->message : "");
 }
 
 void on_state_changed(GstMessage *message) {
@@ -76,8 +83,14 @@ void on_state_changed(GstMessage *message) {
         return;
     player.playback_started = 1;
     player.tracked_state = GST_STATE_PLAYING;
-    // The returned bitrate is what the station's bitrate recording takes.
-    iradio_update(report_playing());
+    record_station_bitrate_at_playing(report_playing());
+}
+
+void on_duration_changed() {
+    // Only the played stream's length goes to the duration file, and only
+    // once the PLAYING report has written it.
+    if (player.playback_started && !player.sniffing)
+        refresh_duration();
 }
 
 } // namespace
@@ -92,6 +105,12 @@ gboolean my_bus_callback(GstBus *, GstMessage *message, gpointer) {
         break;
     case GST_MESSAGE_STATE_CHANGED:
         on_state_changed(message);
+        break;
+    case GST_MESSAGE_DURATION_CHANGED:
+        on_duration_changed();
+        break;
+    case GST_MESSAGE_TAG:
+        take_stream_tags(message);
         break;
     default:
         break;

@@ -4,6 +4,7 @@
 
 #include <shared.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,39 @@ class File {
   private:
     FILE *f_;
 };
+
+// A malloc'd text, freed when it goes out of scope.
+class HeapText {
+  public:
+    explicit HeapText(char *text) : text_(text) {}
+    HeapText(const HeapText &) = delete;
+    HeapText &operator=(const HeapText &) = delete;
+    ~HeapText() { std::free(text_); }
+    const char *get() const { return text_; }
+    explicit operator bool() const { return text_ != nullptr; }
+
+  private:
+    char *text_;
+};
+
+// Opens a file that other components write in /tmp, where anyone can plant
+// a link to a root-only file or a FIFO that would block us: only a regular
+// file at the path itself is read. Null (errno set) for anything else.
+FILE *open_regular_for_reading(const char *path) {
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        (void)close(fd);
+        errno = EINVAL;
+        return nullptr;
+    }
+    FILE *f = fdopen(fd, "r");
+    if (f == nullptr)
+        (void)close(fd);
+    return f;
+}
 
 // Reads like fgets with a buffer of max + 1 bytes (up to and including the
 // first line end, at most `max` bytes) but returns the length, so that NUL
@@ -191,7 +225,7 @@ void update_station_list(const char *path, std::string_view key, int bitrate) {
 // The entries whose "/tmp/url" line begins with the key. Returns 0 when
 // "/tmp/url" cannot be opened, else the result of closing it.
 int update_user_entries(const char *path, std::string_view key, int bitrate) {
-    File urls(std::fopen(path, "r"));
+    File urls(open_regular_for_reading(path));
     if (!urls)
         return 0;
     const int kbps = bitrate_to_kbps(bitrate);
@@ -207,25 +241,23 @@ int update_user_entries(const char *path, std::string_view key, int bitrate) {
         char name[16];
         (void)std::snprintf(name, sizeof name, "usr_url%d", i);
         // The store may hand out a pointer into text that the writes below
-        // replace: copy the value first. A value longer than the copy cannot
-        // become an entry we may write anyway.
+        // replace: copy the value first, whole, since it is what goes back
+        // if the new one is refused.
         const char *stored = nvram_get(name);
-        char value[kListLineMax + 1];
-        const std::size_t length = stored == nullptr ? 0 : strnlen(stored, kListLineMax);
-        if (length > 0)
-            std::memcpy(value, stored, length);
-        value[length] = '\0';
+        const HeapText value(strdup(stored == nullptr ? "" : stored));
+        if (!value)
+            continue;
 
         char entry[kListLineMax + 1];
         const std::optional<std::string_view> rebuilt =
-            rebuild_user_entry(std::string_view(value, length), kbps, key, entry, sizeof entry);
+            rebuild_user_entry(value.get(), kbps, key, entry, sizeof entry);
         if (!rebuilt)
             continue;
         (void)nvram_unset(name);
         if (nvram_set(name, entry) != 0) {
             // The entry must not vanish because the new text was refused
             // (or the store could not be written): put the old one back.
-            (void)nvram_set(name, value);
+            (void)nvram_set(name, value.get());
             continue;
         }
         (void)nvram_set("nvram_kbps", "1");
@@ -236,22 +268,18 @@ int update_user_entries(const char *path, std::string_view key, int bitrate) {
 } // namespace
 
 int iradio_update_in(const BitrateRecordingFiles &files, int bitrate) {
-    struct stat st;
-    const int exists = stat(files.station_key, &st);
-    if (exists != 0)
-        return exists;
-
+    // A key file that is not a regular file of its own (a planted link)
+    // counts as absent: its text would go into the settings store.
+    File key_file(open_regular_for_reading(files.station_key));
+    if (!key_file)
+        return -1;
     char key_text[kStationKeyMax + 1];
-    std::size_t key_length = 0;
-    {
-        File key_file(std::fopen(files.station_key, "r"));
-        if (key_file)
-            key_length = read_piece(key_file.get(), key_text, kStationKeyMax);
-    }
+    const std::size_t key_length = read_piece(key_file.get(), key_text, kStationKeyMax);
+    (void)std::fclose(key_file.release());
     // The key is text: it ends at a NUL byte, if one was read.
     const std::string_view key(key_text, strnlen(key_text, key_length));
     // Without a key every line and entry would match: record nothing.
-    if (key.empty())
+    if (!station_key_names_station(key))
         return 0;
 
     const char *table = nvram_get("radio_table");

@@ -8,9 +8,10 @@ inline constexpr const char *kUserBuiltinListFile = "/etc_ro/radio/user_builtin.
 inline constexpr const char *kUserUrlFile = "/tmp/url";
 
 // Called at every PLAYING report with the bitrate in bits per second (or the
-// sample rate when no bitrate was known). Returns the failed existence test
-// of "/tmp/iradio" (non-zero) when there is no station; 0 when "/tmp/url"
-// cannot be opened or there is no station key; else the result of closing
+// sample rate when no bitrate was known). Returns non-zero when there is no
+// station: "/tmp/iradio" is absent or not a regular file of its own (a
+// symbolic link is never followed); 0 when "/tmp/url" cannot be opened (it
+// is read on the same terms) or there is no station key; else the result of closing
 // "/tmp/url". Prints "we found it at [%d]\n" on standard error for every
 // "/tmp/url" line that marks the station.
 int iradio_update(int bitrate);

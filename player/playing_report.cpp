@@ -37,6 +37,9 @@ gchar *current_sample_rate() {
     return rate ? gst_value_serialize(rate) : nullptr;
 }
 
+// What the duration file holds since the last PLAYING report.
+unsigned long long reported_duration = 0;
+
 unsigned long long query_duration(GstElement *pipeline) {
     gint64 position = 0, duration = 0;
     bool position_known = gst_element_query_position(pipeline, GST_FORMAT_TIME, &position);
@@ -57,26 +60,32 @@ int irate_bitrate(const char *line) {
     return atoi(line);
 }
 
-int format_playing_line(int bitrate, const char *rate, char *out, size_t size) {
-    if (!rate) {
+void format_playing_line(int bitrate, const char *rate, char *out, size_t size) {
+    if (!rate)
         snprintf(out, size, "%d,0", bitrate);
-        return bitrate;
-    }
-    if (bitrate != 0) {
+    else if (bitrate != 0)
         snprintf(out, size, "%d,%s", bitrate, rate);
-        return bitrate;
-    }
-    snprintf(out, size, "0,%s", rate);
-    return atoi(rate);
+    else
+        snprintf(out, size, "0,%s", rate);
 }
 
 int report_playing() {
-    write_seconds_file(kDurationFile, query_duration(player.pipeline.load()));
+    reported_duration = query_duration(player.pipeline.load());
+    write_seconds_file(kDurationFile, reported_duration);
 
     GCharPtr rate(current_sample_rate());
     char line[64];
-    int bitrate = format_playing_line(read_irate(), rate.get(), line, sizeof line);
+    const int bitrate = read_irate();
+    format_playing_line(bitrate, rate.get(), line, sizeof line);
     write_status("PLAYING", line);
     (void)nvram_set("radio_preparing", "0");
     return bitrate;
+}
+
+void refresh_duration() {
+    const unsigned long long seconds = query_duration(player.pipeline.load());
+    if (seconds == reported_duration)
+        return;
+    reported_duration = seconds;
+    write_seconds_file(kDurationFile, seconds);
 }

@@ -14,10 +14,14 @@ unsigned long long duration_seconds(bool position_known, bool duration_known, gi
 int irate_bitrate(const char *line);
 
 // Formats the third status line into out ("%d,%s", "0,%s" or "%d,0").
-// rate is the serialized sample rate or null. Returns the bitrate to record:
-// the one given, or the sample rate when no bitrate is known.
-int format_playing_line(int bitrate, const char *rate, char *out, size_t size);
+// rate is the serialized sample rate or null.
+void format_playing_line(int bitrate, const char *rate, char *out, size_t size);
 
-// Steps of the report, in order. Returns the bitrate to record for the
-// station.
+// Steps of the report, in order. Returns the bitrate "/tmp/irate" gave (0
+// for none), for the station's recording.
 int report_playing();
+
+// The duration again, after the pipeline said it changed: parsers of
+// streams without a length header learn it only once playing. Rewrites the
+// duration file when the whole seconds differ from what it holds.
+void refresh_duration();

@@ -5,6 +5,7 @@ namespace {
 constexpr std::size_t npos = std::string_view::npos;
 
 constexpr std::string_view kPlsMarker = "[playlist]";
+constexpr std::string_view kPlsMarkerLower = kPlsMarker;
 constexpr std::string_view kAsxMarker = "<asx";
 constexpr std::string_view kRefUpper = "<Ref href";
 constexpr std::string_view kRefLower = "<ref href";
@@ -143,4 +144,10 @@ std::optional<PlaylistLocation> find_playlist_location(std::string_view text, bo
         return find_asx_entry(text, marker);
     }
     return std::nullopt;
+}
+
+bool has_playlist_marker(std::string_view text) {
+    text = text.substr(0, text.find('\0'));
+    return find_any_case(text, kPlsMarkerLower, 0) != npos ||
+           find_any_case(text, kAsxMarker, 0) != npos;
 }

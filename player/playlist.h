@@ -19,3 +19,8 @@ struct PlaylistLocation {
 // The text ends at its first NUL byte, as it would for a C string: what
 // follows a NUL is never looked at. An empty entry counts as no entry.
 std::optional<PlaylistLocation> find_playlist_location(std::string_view text, bool uri_list);
+
+// Whether the text says it is a playlist at all: it holds "[playlist]" or
+// "<ASX", in any letter case (before any NUL). A playlist with a marker but
+// no usable entry is still a playlist; a text without one is not.
+bool has_playlist_marker(std::string_view text);

@@ -46,8 +46,12 @@ ErrorRoute route_bus_error(const BusErrorFacts &facts) {
     if (facts.source_name == kDecoderName && facts.redirect_count == 1) {
         return ErrorRoute::read_uri_list;
     }
-    if (facts.is_http == 1 && (is_text_file_error(facts) || is_short_text_error(facts))) {
+    if (facts.is_http == 1 && is_text_file_error(facts)) {
         return ErrorRoute::read_playlist;
+    }
+    // An empty body, or one no one can identify, looks just the same.
+    if (facts.is_http == 1 && is_short_text_error(facts)) {
+        return ErrorRoute::read_playlist_or_fail;
     }
     return ErrorRoute::report;
 }

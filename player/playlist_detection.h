@@ -32,6 +32,10 @@ enum class ErrorRoute {
     ignore,        // from an element released when the pipeline was rewired
     read_uri_list, // the decoder gave up on a URI list: read it
     read_playlist, // text on an http: source: count a new playlist, read it
+    // a type GStreamer could not find on an http: source: perhaps a playlist
+    // too short to tell; read it like one, but if what is read is no
+    // playlist at all, this error is the run's end after all
+    read_playlist_or_fail,
 };
 
 ErrorRoute route_bus_error(const BusErrorFacts &facts);

@@ -79,9 +79,11 @@ GstFlowReturn on_playlist_buffer(GstAppSink *sink, gpointer) {
     return room ? GST_FLOW_OK : GST_FLOW_EOS;
 }
 
-gchar *take_redirect_location() {
+gchar *take_redirect_location(bool *is_playlist) {
     MutexLock lock(&text_lock);
     const std::string_view text = playlist_text.view();
+    if (is_playlist)
+        *is_playlist = has_playlist_marker(text);
     const auto found = find_playlist_location(text, player.uri_list_seen.load() == 1);
     gchar *location = found ? g_strndup(text.data() + found->offset, found->length) : nullptr;
     playlist_text.clear();

@@ -14,6 +14,10 @@ namespace {
 // Set once the second pipeline exists; only the main thread reads it.
 bool redirect_done = false;
 
+// The message of a "type not found" that sent us reading: it stands as the
+// run's error if what was read turns out to be no playlist.
+GCharPtr unidentified_error;
+
 PlaylistPhase current_phase() {
     if (redirect_done)
         return PlaylistPhase::redirected;
@@ -90,20 +94,33 @@ bool handle_playlist_error(GstMessage *message) {
         player.redirect_count.fetch_add(1);
         switch_to_sniffing();
         return true;
+    case ErrorRoute::read_playlist_or_fail:
+        unidentified_error.reset(g_strndup(facts.message.data(), facts.message.size()));
+        player.redirect_count.fetch_add(1);
+        switch_to_sniffing();
+        return true;
     }
     return false;
 }
 
-bool handle_playlist_end_of_stream() {
+PlaylistEnd handle_playlist_end_of_stream(const char **error_message) {
     // After the redirect the text is gone and redirect_count is still 1: the
     // redirected stream's own end is an ordinary end of stream.
     if (!player.sniffing || player.redirect_count.load() != 1)
-        return false;
-    GCharPtr location(take_redirect_location());
-    if (!location)
-        return false;
-    perform_redirect(location.get());
-    return true;
+        return PlaylistEnd::none;
+    bool is_playlist = false;
+    GCharPtr location(take_redirect_location(&is_playlist));
+    if (location) {
+        perform_redirect(location.get());
+        return PlaylistEnd::redirected;
+    }
+    // An empty body or unidentifiable bytes would otherwise end as a
+    // successful "EOS", and the controller would move on as if it played.
+    if (unidentified_error && !is_playlist) {
+        *error_message = unidentified_error.get();
+        return PlaylistEnd::not_a_playlist;
+    }
+    return PlaylistEnd::none;
 }
 
 void switch_to_sniffing() {

@@ -10,9 +10,15 @@
 // and the handler must go on as if nothing ended.
 bool handle_playlist_error(GstMessage *message);
 
-// End-of-stream branch. True when the stream that ended was a playlist with
-// an entry, which is now being played in place of ending the run.
-bool handle_playlist_end_of_stream();
+enum class PlaylistEnd {
+    none,          // an ordinary end of stream
+    redirected,    // a playlist's entry is now played in place of ending
+    not_a_playlist // read as a playlist, it was none: end with this error
+};
+
+// End-of-stream branch. With not_a_playlist, `*error_message` is the
+// message of the error that sent us reading (valid until exit).
+PlaylistEnd handle_playlist_end_of_stream(const char **error_message);
 
 // Source -> playlist sink, in the current pipeline.
 void switch_to_sniffing();

@@ -30,6 +30,14 @@ bool radio_table_selects_user_list(const char *value) {
     return false;
 }
 
+bool station_key_names_station(std::string_view key) {
+    if (!key.empty() && key.back() == '\n')
+        key.remove_suffix(1);
+    if (!key.empty() && key.back() == '\r')
+        key.remove_suffix(1);
+    return !key.empty();
+}
+
 namespace {
 
 // Copies the text before the third comma into `out` (the head a rebuild

@@ -48,6 +48,11 @@ std::optional<std::string_view> rebuild_user_entry(std::string_view value, int k
                                                    std::string_view key, char *out,
                                                    std::size_t out_size);
 
+// A key names a station only when it holds more than a line end: a key
+// file written with `echo "" >` holds "\n" (or "\r\n"), and such a key
+// would match every line of the list and every "/tmp/url" line.
+bool station_key_names_station(std::string_view key);
+
 // A "/tmp/url" line marks the playing station's entry when it begins with
 // the whole key. An empty key marks nothing.
 bool url_line_marks_station(std::string_view line, std::string_view key);

@@ -28,8 +28,11 @@ def main():
         sink = "alsasink device=null provide-clock=false"
         location = server.url("/station.pls")
         print(f"sorvel {location}   (audio to: {sink})")
+        # The player's settings store lives in the sandbox too: the demo
+        # must leave nothing in this machine's own store.
+        store = sandbox.nvram_file
         proc = sandbox.spawn([build_path("player/sorvel"), location],
-                             env={"SORVEL_AUDIO_SINK": sink})
+                             env={"SORVEL_AUDIO_SINK": sink, "NVRAM_FILE": sandbox.inside(store)})
         status, seen = sandbox.tmp / "sorvi.txt", None
         while proc.popen.poll() is None:
             text = status.read_text() if status.exists() else None
@@ -42,6 +45,8 @@ def main():
         if text != seen:
             print(f"{time.strftime('%H:%M:%S')}  /tmp/sorvi.txt: " + " | ".join(text.splitlines()))
         print(f"sorvel exited with status {code}")
+        if store.exists():
+            print("settings store (in the sandbox): " + " | ".join(store.read_text().splitlines()))
         sandbox.close()
         return 0 if code == 0 else 1
 

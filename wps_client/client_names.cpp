@@ -10,6 +10,8 @@ const char *pid_file_path(const char *ap_if) {
 }
 
 bool format_wsc_file_name(char *dst, size_t size, const char *client_if) {
+    if (strnlen(client_if, kClientNameMax + 1) > kClientNameMax)
+        return false;
     char name[kWscFileNameSize];
     const int n = snprintf(name, sizeof name, "/tmp/wsc.%s", client_if);
     if (n < 0 || static_cast<size_t>(n) >= sizeof name || static_cast<size_t>(n) >= size)

@@ -4,7 +4,10 @@
 
 #include <stddef.h>
 
-// Room for "/tmp/wsc." and a client interface name of up to 22 characters.
+// The longest name a Linux interface can have (IFNAMSIZ less its NUL): a
+// longer client name can never answer a status query.
+constexpr size_t kClientNameMax = 15;
+// Room for "/tmp/wsc." and the longest client interface name.
 constexpr size_t kWscFileNameSize = 32;
 
 // "/var/run/ostrel0.pid" for the AP interface named exactly "ra0", otherwise
@@ -12,7 +15,8 @@ constexpr size_t kWscFileNameSize = 32;
 const char *pid_file_path(const char *ap_if);
 
 // Formats "/tmp/wsc.<client_if>" into `dst` (`size` bytes). False, with
-// `dst` left untouched, when the name does not fit.
+// `dst` left untouched, when the name is longer than kClientNameMax or the
+// result does not fit.
 bool format_wsc_file_name(char *dst, size_t size, const char *client_if);
 
 // The channel argument as atoi() reads it (leading blanks, optional sign,

@@ -10,7 +10,8 @@ int main(int argc, char **argv) {
     orig_ch = channel_argument(argv[3]);
     // Refused here, while the starter still waits for our exit status.
     if (!format_wsc_file_name(wsc_file_name, sizeof wsc_file_name, argv[2])) {
-        fprintf(stderr, "client interface name too long (at most 22 characters): %s\n", argv[2]);
+        fprintf(stderr, "client interface name too long (at most %zu characters): %s\n",
+                kClientNameMax, argv[2]);
         return -1;
     }
     repeater_wps_client(argv[1], argv[2]);

@@ -5,6 +5,7 @@ the driver received it, and whether platform lock 1 was held at that moment."""
 
 import fcntl
 import os
+import stat
 
 import pytest
 
@@ -109,11 +110,12 @@ def test_refused_command_lines_exit_255_and_leave_nothing(sandbox):
     assert short.returncode == 255
     assert short.stderr == ""
 
-    # One character more than "/tmp/wsc.%s" holds in its 32 bytes.
-    long_name = "c" * 23
-    refused = sandbox.run_program([OSTREL, "ra0", long_name, "6"], env=drv.env())
-    assert refused.returncode == 255
-    assert long_name in refused.stderr and "too long" in refused.stderr
+    # One character more than a Linux interface name can have, and one more
+    # than "/tmp/wsc.%s" holds in its 32 bytes.
+    for long_name in ("c" * 16, "c" * 23):
+        refused = sandbox.run_program([OSTREL, "ra0", long_name, "6"], env=drv.env())
+        assert refused.returncode == 255
+        assert long_name in refused.stderr and "too long" in refused.stderr
 
     assert os.listdir(sandbox.tmp) == []
     assert os.listdir(sandbox.run) == []
@@ -126,7 +128,13 @@ def test_refused_command_lines_exit_255_and_leave_nothing(sandbox):
 ])
 def test_start_up_files_and_a_failing_trigger(sandbox, ap_if, pid_name, other):
     drv = Driver(sandbox).say(f"fail {TRIGGER:#x} 1").say("sleep fast")
-    proc = start(sandbox, drv, ap_if=ap_if, client_if="c" * 22)
+    # A link planted where the status file goes, at a set-uid file: the
+    # file must neither change nor lend its mode to the status file.
+    victim = sandbox.tmp / "victim"
+    victim.write_bytes(b"binary")
+    victim.chmod(0o4755)
+    (sandbox.tmp / ("wsc." + "c" * 15)).symlink_to("/tmp/victim")
+    proc = start(sandbox, drv, ap_if=ap_if, client_if="c" * 15)
     assert settle(proc) == 0
 
     requests = drv.requests()
@@ -142,7 +150,12 @@ def test_start_up_files_and_a_failing_trigger(sandbox, ap_if, pid_name, other):
     assert (sandbox.run / pid_name).read_text() == trigger["pid"]
     assert not (sandbox.run / other).exists()
     # The longest client name that fits, and no newline after the 3.
-    assert (sandbox.tmp / ("wsc." + "c" * 22)).read_bytes() == b"3"
+    status = sandbox.tmp / ("wsc." + "c" * 15)
+    assert status.read_bytes() == b"3"
+    assert stat.S_ISREG(status.lstat().st_mode)
+    assert stat.S_IMODE(status.lstat().st_mode) == 0o644
+    assert victim.read_bytes() == b"binary"
+    assert stat.S_IMODE(victim.stat().st_mode) == 0o4755
     assert lock_is_free(sandbox)
 
 

@@ -65,6 +65,36 @@ TEST_F(Writefile, FileHoldsExactlyTheTextAndNothingElseIsLeft) {
     ASSERT_EQ(writefile(p.c_str(), "3"), 0);
     ASSERT_EQ(stat(p.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+    // Privilege bits are never carried over.
+    ASSERT_EQ(chmod(p.c_str(), 06755), 0);
+    ASSERT_EQ(writefile(p.c_str(), "5"), 0);
+    ASSERT_EQ(stat(p.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+}
+
+TEST_F(Writefile, PlantedLinksAreReplacedAndLendNothing) {
+    // A link to a set-uid file, and one to a directory: each becomes a plain
+    // file, and what it pointed to stays as it was.
+    const std::string target = path("setuid-binary");
+    { std::ofstream(target) << "binary"; }
+    ASSERT_EQ(chmod(target.c_str(), 04755), 0);
+    const std::string sub = path("subdir");
+    ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+    for (const std::string &to : {target, sub}) {
+        const std::string p = path("wsc.ra0");
+        (void)unlink(p.c_str());
+        ASSERT_EQ(symlink(to.c_str(), p.c_str()), 0);
+        ASSERT_EQ(writefile(p.c_str(), "3"), 0);
+        struct stat st;
+        ASSERT_EQ(lstat(p.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_mode & 07777, 0644u);
+        EXPECT_EQ(read(p), "3");
+    }
+    struct stat st;
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 04755u);
+    EXPECT_EQ(read(target), "binary");
 }
 
 TEST_F(Writefile, FailuresAreReportedAndChangeNothing) {

@@ -21,7 +21,7 @@ namespace {
 
 std::map<std::string, std::string> g_store;
 std::vector<std::string> g_calls;
-char g_handed_out[512];
+char g_handed_out[8192];
 
 } // namespace
 
@@ -136,13 +136,25 @@ TEST_F(IradioUpdate, WithoutStationNothingIsTouched) {
     EXPECT_NE(result, 0);
     EXPECT_TRUE(g_calls.empty());
     EXPECT_EQ(read_file(builtin_), std::string(kJazz) + kRock);
+
+    // A link planted as the key file is not followed: whatever it points
+    // at would be copied into the settings store.
+    write_file(dir_ + "/secret", "radio42");
+    ASSERT_EQ(symlink((dir_ + "/secret").c_str(), key_.c_str()), 0);
+    EXPECT_EQ(run(128000, &result), "");
+    EXPECT_NE(result, 0);
+    EXPECT_TRUE(g_calls.empty());
+    EXPECT_EQ(read_file(builtin_), std::string(kJazz) + kRock);
 }
 
 TEST_F(IradioUpdate, WithoutKeyNothingIsRecorded) {
     write_file(builtin_, std::string(kJazz) + kRock);
-    write_file(urls_, "radio42\nrock7\n");
     g_store["usr_url0"] = "Jazz,http://jazz/,x,old";
-    for (const std::string &key : {std::string(), std::string("\0radio42", 8)}) {
+    // A line end alone, as `echo "" > /tmp/iradio` leaves it, is no key
+    // either: it would match every line.
+    write_file(urls_, "radio42\n\n\r\n");
+    for (const std::string &key : {std::string(), std::string("\0radio42", 8), std::string("\n"),
+                                   std::string("\r\n"), std::string("\n\n")}) {
         write_file(key_, key);
         int result = 1;
         EXPECT_EQ(run(128000, &result), "");
@@ -358,6 +370,13 @@ TEST_F(IradioUpdate, MissingFilesSkipTheirPassOnly) {
     EXPECT_EQ(run(64000, &result), "");
     EXPECT_EQ(result, 0);
     EXPECT_EQ(read_file(builtin_), "[\"Jazz\",\"http://jazz/\",\"Jazz\",\" 64kbps\",radio42]\n");
+
+    // A link in its place counts as no "/tmp/url" at all.
+    write_file(dir_ + "/elsewhere", "radio42\n");
+    ASSERT_EQ(symlink((dir_ + "/elsewhere").c_str(), urls_.c_str()), 0);
+    EXPECT_EQ(run(32000, &result), "");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(g_store["usr_url0"], "Jazz,http://jazz/,x,\"128kbps\",radio42]");
 }
 
 TEST_F(IradioUpdate, KeyIsUsedAsRead) {
@@ -373,6 +392,11 @@ TEST_F(IradioUpdate, KeyIsUsedAsRead) {
                            "get radio_table", "get usr_url1", "unset usr_url1",
                            "set usr_url1=a,b,c,\"128kbps\",radio42\n]", "set usr_url1=a,b,c,d"}));
     EXPECT_EQ(g_store["usr_url1"], "a,b,c,d");
+    // However long the old value is, all of it goes back.
+    const std::string long_value = "a,b,c," + std::string(4090, 'd');
+    g_store["usr_url1"] = long_value;
+    run(128000);
+    EXPECT_EQ(g_store["usr_url1"], long_value);
 
     // Only the first 99 characters of a longer key count.
     const std::string long_key(120, 'k');

@@ -4,17 +4,30 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/allocator_interface.h>
+#endif
 
 #include <fstream>
 #include <sstream>
 #include <string>
 
 namespace {
+
+// Bytes the process has allocated and not yet freed.
+size_t heap_in_use() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
 
 class NvramStore : public testing::Test {
   protected:
@@ -154,6 +167,29 @@ TEST_F(NvramStore, ValuesStayValidUntilTheCallersOwnWrite) {
     EXPECT_STREQ(nvram_get("c"), "third");
     // Reading an unchanged store gives the same text again.
     EXPECT_EQ(nvram_get("c"), nvram_get("c"));
+}
+
+TEST_F(NvramStore, HeldValuesOutliveAnyNumberOfOutsideChanges) {
+    // Values of one size, so that a copy freed too early is soon reused for
+    // a newer one and the held text visibly changes.
+    const std::string big(3000, 'x');
+    ASSERT_EQ(nvram_set("big", big.c_str()), 0);
+    ASSERT_EQ(nvram_set("a", "held"), 0);
+    const char *held = nvram_get("a");
+    ASSERT_STREQ(held, "held");
+    const size_t before = heap_in_use();
+    for (int i = 0; i < 20; ++i) {
+        in_child([i] { return nvram_set("a", ("v" + std::to_string(i)).c_str()) == 0; });
+        ASSERT_STREQ(nvram_get("a"), ("v" + std::to_string(i)).c_str());
+    }
+    EXPECT_STREQ(held, "held");
+    // Each change seen keeps one copy of the store alive, until this
+    // process writes: then they all go.
+    const size_t grown = heap_in_use();
+    EXPECT_GE(grown, before + 20 * big.size());
+    ASSERT_EQ(nvram_set("mine", "1"), 0);
+    EXPECT_LT(heap_in_use(), before + 2 * big.size());
+    EXPECT_STREQ(nvram_get("a"), "v19");
 }
 
 TEST_F(NvramStore, ConcurrentWritersInManyProcessesLoseNothing) {

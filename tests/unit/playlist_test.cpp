@@ -105,6 +105,20 @@ TEST(NoPlaylist, TextWithoutMarkerHasNoEntry) {
     EXPECT_EQ(entry_of("[playlis"), kNone);
 }
 
+TEST(NoPlaylist, MarkerSaysWhetherTextIsAPlaylistAtAll) {
+    using namespace std::string_literals;
+    // A playlist without a usable entry is still one; bytes that merely
+    // hold a location are not.
+    EXPECT_TRUE(has_playlist_marker("[playlist]\nNumberOfEntries=0\n"));
+    EXPECT_TRUE(has_playlist_marker("[Playlist]\r\nFile1=ftp://x/\r\n"));
+    EXPECT_TRUE(has_playlist_marker("<asx version=\"3.0\"></asx>"));
+    EXPECT_TRUE(has_playlist_marker("junk <ASX>"));
+    EXPECT_FALSE(has_playlist_marker(""));
+    EXPECT_FALSE(has_playlist_marker("http://looks/like/a/list\n"));
+    EXPECT_FALSE(has_playlist_marker("[playlis"));
+    EXPECT_FALSE(has_playlist_marker("\xff\xfb\x90\0[playlist]"s));
+}
+
 TEST(HostileText, NulEndsTheText) {
     using namespace std::string_literals;
     EXPECT_EQ(entry_of("[playlist]\0\nFile1=http://hidden/\n"s), kNone);

@@ -30,6 +30,7 @@ import os
 import random
 import shutil
 import socket
+import statistics
 import struct
 import subprocess
 import sys
@@ -75,22 +76,30 @@ def sample(pid):
 
 
 def growth(samples):
-    """Figures between 10 % and 100 % of the samples."""
-    base = samples[len(samples) // 10]
-    last = samples[-1]
+    """Figures between 10 % and 100 % of the samples. A player's RSS moves
+    by some MB with the buffers in flight at the moment of a sample, so
+    growth is taken between the medians of the tenth after the first 10 %
+    and of the last tenth; the single samples are given beside it."""
+    tenth = max(1, len(samples) // 10)
+    early = samples[tenth:2 * tenth] or samples[-tenth:]
+    late = samples[-tenth:]
+
+    def median(window, key):
+        return statistics.median(s[key] for s in window)
+
     return {
-        "rss_growth_kb": last["rss"] - base["rss"],
-        "rss_max_growth_kb": max(s["rss"] for s in samples[len(samples) // 10:]) - base["rss"],
-        "dirty_growth_kb": last["dirty"] - base["dirty"],
-        "fds": (base["fds"], last["fds"]),
-        "threads": (base["threads"], last["threads"]),
-        "rss": (base["rss"], last["rss"]),
+        "rss_growth_kb": int(median(late, "rss") - median(early, "rss")),
+        "dirty_growth_kb": int(median(late, "dirty") - median(early, "dirty")),
+        "rss_range": (min(s["rss"] for s in samples[tenth:]), max(s["rss"] for s in samples[tenth:])),
+        "fds": (early[0]["fds"], max(s["fds"] for s in late)),
+        "threads": (early[0]["threads"], max(s["threads"] for s in late)),
+        "rss": (samples[tenth]["rss"], samples[-1]["rss"]),
     }
 
 
 def describe(g):
-    return (f"RSS {g['rss'][0]} -> {g['rss'][1]} KiB (growth {g['rss_growth_kb']} KiB, "
-            f"highest {g['rss_max_growth_kb']} KiB), private dirty growth "
+    return (f"RSS {g['rss'][0]} -> {g['rss'][1]} KiB (range {g['rss_range'][0]} - "
+            f"{g['rss_range'][1]}), growth of the median {g['rss_growth_kb']} KiB, private dirty "
             f"{g['dirty_growth_kb']} KiB, fds {g['fds'][0]} -> {g['fds'][1]}, "
             f"threads {g['threads'][0]} -> {g['threads'][1]}")
 

@@ -14,6 +14,7 @@ gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-alsa
 libmms-dev
 python3 python3-pytest
 psmisc procps util-linux binutils
+clang libclang-rt-14-dev
 "
 
 missing=""

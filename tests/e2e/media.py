@@ -18,6 +18,10 @@ _RECIPES = {
     "ogg": _AUDIO + " ! audioconvert ! vorbisenc ! oggmux ! filesink location={out}",
     # With the Xing/Info frame LAME writes, so players know the duration at once.
     "mp3": _AUDIO + " ! audioconvert ! lamemp3enc bitrate=128 ! xingmux ! id3v2mux ! filesink location={out}",
+    # Plain CBR frames without a Xing/Info frame: the parser learns the
+    # length only once playing.
+    "mp3-bare": _AUDIO + " ! audioconvert ! lamemp3enc target=bitrate bitrate=128 cbr=true"
+    " ! filesink location={out}",
     "wav": _AUDIO + " ! audioconvert ! wavenc ! filesink location={out}",
     # Matroska with the video track first, then the audio track.
     "mkv": "matroskamux name=mux ! filesink location={out} "
@@ -28,9 +32,9 @@ _RECIPES = {
 
 
 def make(kind, seconds=2):
-    """Path of a `seconds`-long test file of `kind` (ogg, mp3, wav, mkv)."""
+    """Path of a `seconds`-long test file of `kind` (ogg, mp3, mp3-bare, wav, mkv)."""
     CACHE.mkdir(parents=True, exist_ok=True)
-    suffix = {"mkv": "mkv"}.get(kind, kind)
+    suffix = {"mkv": "mkv", "mp3-bare": "bare.mp3"}.get(kind, kind)
     out = CACHE / f"tone-{seconds}s.{suffix}"
     if out.exists():
         return out

@@ -165,6 +165,25 @@ def test_local_file_plays_reports_and_ends(sb, kind, controller):
     assert sb.kavido_signals() == (1 if controller else 0)
 
 
+@pytest.mark.parametrize("over", ["file", "http"])
+def test_mp3_without_length_header_gets_its_duration_while_playing(sb, over):
+    """Such a file's length is known to the parser only some time after
+    PLAYING; the duration file must not say 0 for the whole song."""
+    def duration():
+        path = sb.tmp / "duration.txt"
+        return path.read_text() if path.exists() else None
+
+    with HttpServer({"/bare.mp3": Route(body=media.make("mp3-bare", 3).read_bytes(),
+                                        content_type="audio/mpeg")}) as server:
+        location = put_media(sb, "mp3-bare", name="bare.mp3") if over == "file" \
+            else server.url("/bare.mp3")
+        proc = sb.spawn([SORVEL, location])
+        wait_status_word(sb, "PLAYING")
+        assert sb.wait_for(lambda: duration() == "3", 2.5, 0.02), duration()
+        assert proc.wait(20) == 0
+    assert status_lines(sb) == [location, "EOS"]
+
+
 def test_status_files_are_readable_by_other_programs(sb):
     location = put_media(sb, "ogg")
     proc = sb.spawn([SORVEL, location], kavido=True)

@@ -6,6 +6,7 @@ Real sorvel, real GStreamer, a real HTTP server on 127.0.0.1 and real Ogg
 audio; the audio sink is fakesink paced by the clock."""
 
 import os
+import random
 import threading
 import time
 
@@ -193,6 +194,24 @@ def test_playlist_without_usable_entry_ends_with_eos(sandbox, server, text):
     assert proc.returncode == 0, proc.stdout
     assert watcher.words() == ["PREPARE", "EOS"]
     assert STREAM not in server.requests
+
+
+@pytest.mark.parametrize("body", ["empty", "random bytes"])
+def test_body_no_one_can_identify_is_an_error_not_a_playlist(sandbox, server, body):
+    """GStreamer cannot find the type of either; read as a playlist they
+    hold none, so the run fails with GStreamer's error rather than ending
+    as if the station had played."""
+    data = b"" if body == "empty" else random.Random(13).randbytes(300_000)
+    server.routes["/station"] = Route(body=data)
+    url = server.url("/station")
+    proc = sandbox.run_program([SORVEL, "--kavido", url], kavido=True, timeout=40)
+    assert proc.returncode == 1, proc.stdout
+    lines = (sandbox.tmp / "sorvi.txt").read_text().split("\n")
+    assert lines[0] == url
+    assert lines[1].startswith("ERROR:") and len(lines[1]) > len("ERROR:"), lines
+    assert sandbox.kavido_signals() == 1
+    assert not any(p.exists() for p in (sandbox.tmp / "duration.txt",
+                                        sandbox.tmp / "position.txt", sandbox.run / "sorvel.pid"))
 
 
 @pytest.mark.parametrize("length", ["short", "long"])

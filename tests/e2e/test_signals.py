@@ -218,10 +218,13 @@ def test_sigterm_ends_a_run_whose_source_is_stuck_in_a_read(sandbox):
 
 
 def test_sigterm_ends_a_run_whose_main_loop_is_blocked(sandbox):
-    """The station key file is a FIFO nobody writes: the PLAYING report blocks
-    the main loop in its open. SIGTERM must not need the main loop."""
+    """The station list is a FIFO nobody writes: the bitrate recording at the
+    PLAYING report blocks the main loop reading it. SIGTERM must not need the
+    main loop."""
     sb = sandbox
-    os.mkfifo(sb.tmp / "iradio")
+    (sb.tmp / "iradio").write_text("radio42")
+    (sb.etc_ro / "radio").mkdir(exist_ok=True)
+    os.mkfifo(sb.etc_ro / "radio" / "builtin.list")
     proc = start(sb, local_copy(sb, "ogg", 30), controller=True)
     wait_status_word(sb, "PLAYING")
     time.sleep(3)

@@ -11,7 +11,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #if defined(__SANITIZE_ADDRESS__)
-// The runtime's own count (GCC ships no header declaring it).
+#define HEAP_FROM_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HEAP_FROM_SANITIZER 1
+#endif
+#endif
+#ifdef HEAP_FROM_SANITIZER
+// The runtime's own count; declared here because GCC ships no header for it.
 extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
@@ -23,7 +30,7 @@ namespace {
 
 // Bytes the process has allocated and not yet freed.
 size_t heap_in_use() {
-#if defined(__SANITIZE_ADDRESS__)
+#ifdef HEAP_FROM_SANITIZER
     return __sanitizer_get_current_allocated_bytes();
 #else
     return mallinfo2().uordblks;

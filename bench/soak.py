@@ -157,7 +157,9 @@ class IcyServer:
             except socket.timeout:
                 continue
             with conn:
-                conn.settimeout(5)
+                # A player slowed by other work on the machine is no reason
+                # to end its stream early.
+                conn.settimeout(120)
                 try:
                     self._stream(conn)
                 except OSError:
@@ -446,7 +448,9 @@ def main():
 
     if "stream" in parts and (g := attempt("stream", soak_stream, args.stream_hours,
                                            args.interval)):
-        good = holds(g) and g["rc"] == 0 and g["word"] == "EOS"
+        # The server ends the stream only once it has sent all of it.
+        good = (holds(g) and g["rc"] == 0 and g["word"] == "EOS"
+                and g["stream_hours"] >= args.stream_hours * 0.999)
         ok &= good
         print(f"stream: {g['stream_hours']:.1f} h of stream ({g['titles']} titles) in "
               f"{g['wall']:.0f} s wall, {g['samples']} samples; {describe(g)}; "

@@ -15,4 +15,7 @@ cmake --build "$build" -j"$(nproc)"
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=0:detect_leaks=1:verify_asan_link_order=0:fast_unwind_on_malloc=0"
 export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+# Instrumented programs start, and check for leaks at exit, several times
+# slower: the end-to-end tests' limits on "at once" scale with this.
+export E2E_TIME_SCALE=4
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@"

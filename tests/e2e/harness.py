@@ -29,6 +29,16 @@ def emulator_prefix():
     return shlex.split(os.environ.get("E2E_EMULATOR", ""))
 
 
+# Instrumented builds (tools/sanitize_test.sh) start and end programs
+# several times slower; limits on how fast something must happen scale.
+TIME_SCALE = float(os.environ.get("E2E_TIME_SCALE", "1"))
+
+
+def within(seconds):
+    """A time limit of the test, scaled for slower builds."""
+    return seconds * TIME_SCALE
+
+
 def wait_for(predicate, timeout=10.0, interval=0.05):
     """Polls predicate until it is true; returns its last value."""
     deadline = time.monotonic() + timeout
@@ -179,6 +189,10 @@ class Sandbox:
                     full.pop(key, None)
                 else:
                     full[key] = value
+        # Only the program gets the preload (sandbox_enter.sh): the
+        # sandbox's own shell and tools run as they are.
+        if "LD_PRELOAD" in full:
+            full["E2E_PRELOAD"] = full.pop("LD_PRELOAD")
         return full
 
     def spawn(self, argv, env=None, kavido=False, linger=False, stdin=None, keep=()):

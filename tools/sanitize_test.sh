@@ -18,4 +18,6 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 # Instrumented programs start, and check for leaks at exit, several times
 # slower: the end-to-end tests' limits on "at once" scale with this.
 export E2E_TIME_SCALE=4
-ctest --test-dir "$build" --output-on-failure -j"$(nproc)" "$@"
+# The end-to-end groups mostly wait on real-time playback: twice as many
+# side by side as there are processors keeps them busy.
+ctest --test-dir "$build" --output-on-failure -j"${SANITIZE_JOBS:-$(($(nproc) * 2))}" "$@"

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 class FuzzInput {
@@ -39,6 +40,10 @@ class FuzzInput {
   private:
     std::string_view rest_;
 };
+
+// A scratch directory in /dev/shm for targets that work on real files,
+// removed with everything in it when the fuzzer exits normally.
+std::string scratch_directory(const char *name);
 
 // Stops the run with a message when a property fails: libFuzzer keeps the
 // input that got here as a crash.

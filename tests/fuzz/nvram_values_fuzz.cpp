@@ -23,9 +23,7 @@ std::string store;
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    char tmpl[] = "/dev/shm/nvram_values_fuzz.XXXXXX";
-    FUZZ_CHECK(mkdtemp(tmpl) != nullptr);
-    store = std::string(tmpl) + "/nvram.txt";
+    store = scratch_directory("nvram_values_fuzz") + "/nvram.txt";
     setenv("NVRAM_FILE", store.c_str(), 1);
     return 0;
 }

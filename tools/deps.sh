@@ -15,6 +15,7 @@ gstreamer1.0-plugins-bad icecast2
 libmms-dev
 python3 python3-pytest
 psmisc procps util-linux binutils
+clang libclang-rt-14-dev
 "
 
 missing=""

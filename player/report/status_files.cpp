@@ -31,6 +31,30 @@ struct Piece {
     size_t len;
 };
 
+bool out_of_space(int err) {
+    return err == ENOSPC || err == EDQUOT;
+}
+
+// With /tmp full there is no room for a second copy, but the file's own
+// blocks are freed by truncating it and taken again by the write: the last
+// word of a run still reaches the controller. Only a file that exists is
+// rewritten this way; a new one would be left empty.
+void rewrite_in_place(const char *path, const Piece *pieces, size_t count) {
+    // A planted FIFO must not block us, nor a planted device be written.
+    int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        (void)close(fd);
+        return;
+    }
+    for (size_t i = 0; i < count; ++i)
+        if (!write_all(fd, pieces[i].data, pieces[i].len))
+            break;
+    (void)close(fd);
+}
+
 // Readers (the controller, the web pages) poll these files; they must see
 // either the old content or the new one, never a half-written file. So the
 // content goes to a temporary file beside the target and is renamed over it.
@@ -42,8 +66,11 @@ void replace_file_now(const char *path, const Piece *pieces, size_t count) {
     // Close-on-exec: a command another thread starts meanwhile must not
     // keep the half-written file open.
     int fd = mkostemp(tmp, O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        if (out_of_space(errno))
+            rewrite_in_place(path, pieces, count);
         return;
+    }
     bool ok = true;
     // mkstemp creates 0600; other programs of the router read these files.
     if (fchmod(fd, 0644) != 0)
@@ -52,10 +79,16 @@ void replace_file_now(const char *path, const Piece *pieces, size_t count) {
         ok = write_all(fd, pieces[i].data, pieces[i].len);
     if (ok && fsync(fd) != 0)
         ok = false;
-    if (close(fd) != 0)
+    int err = ok ? 0 : errno;
+    if (close(fd) != 0 && ok) {
         ok = false;
-    if (!ok || rename(tmp, path) != 0)
-        (void)unlink(tmp);
+        err = errno;
+    }
+    if (ok && rename(tmp, path) == 0)
+        return;
+    (void)unlink(tmp);
+    if (out_of_space(err))
+        rewrite_in_place(path, pieces, count);
 }
 
 // Once the run is ending on another thread, nothing but that thread's final

@@ -6,6 +6,7 @@ directories, and /.sandbox holds the sandbox's own bookkeeping (exit status,
 the stand-in kavido's log, the default settings store).
 """
 
+import errno
 import os
 import shlex
 import signal
@@ -26,6 +27,16 @@ def build_path(relative):
 def emulator_prefix():
     """Command prefix that runs target binaries (empty on the host)."""
     return shlex.split(os.environ.get("E2E_EMULATOR", ""))
+
+
+# Instrumented builds (tools/sanitize_test.sh) start and end programs
+# several times slower; limits on how fast something must happen scale.
+TIME_SCALE = float(os.environ.get("E2E_TIME_SCALE", "1"))
+
+
+def within(seconds):
+    """A time limit of the test, scaled for slower builds."""
+    return seconds * TIME_SCALE
 
 
 def wait_for(predicate, timeout=10.0, interval=0.05):
@@ -152,6 +163,7 @@ class Sandbox:
         # the settings store, seen inside as /.sandbox/nvram
         self.nvram_file = self.ctl / "nvram"
         self.processes = []
+        self.mounts = []
 
     def inside(self, host_path):
         """The path inside the sandbox of a host path below the sandbox."""
@@ -177,6 +189,10 @@ class Sandbox:
                     full.pop(key, None)
                 else:
                     full[key] = value
+        # Only the program gets the preload (sandbox_enter.sh): the
+        # sandbox's own shell and tools run as they are.
+        if "LD_PRELOAD" in full:
+            full["E2E_PRELOAD"] = full.pop("LD_PRELOAD")
         return full
 
     def spawn(self, argv, env=None, kavido=False, linger=False, stdin=None, keep=()):
@@ -238,6 +254,28 @@ class Sandbox:
     def wait_for(self, predicate, timeout=10.0, interval=0.05):
         return wait_for(predicate, timeout, interval)
 
+    def small_fs(self, directory, size_kib):
+        """Puts a tmpfs of size_kib over one of the sandbox's directories
+        (sb.tmp, sb.mnt), before anything is put in it; gone at close()."""
+        subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size_kib}k,mode=1777",
+                        "sandbox-small", str(directory)], check=True)
+        self.mounts.append(directory)
+
+    @staticmethod
+    def fill(directory, name="filler"):
+        """Fills the file system of directory to the last block."""
+        fd = os.open(directory / name, os.O_WRONLY | os.O_CREAT, 0o644)
+        try:
+            for size in (65536, 4096, 512, 1):
+                try:
+                    while os.write(fd, b"\0" * size) == size:
+                        pass
+                except OSError as e:
+                    if e.errno != errno.ENOSPC:
+                        raise
+        finally:
+            os.close(fd)
+
     def close(self):
         for process in self.processes:
             process.kill()
@@ -245,3 +283,6 @@ class Sandbox:
                 process.popen.communicate(timeout=5)
             except subprocess.TimeoutExpired:
                 pass
+        for directory in reversed(self.mounts):
+            subprocess.run(["umount", "-l", str(directory)], check=False)
+        self.mounts = []

@@ -15,6 +15,7 @@ import http.server
 import os
 import shutil
 import socket
+import struct
 import subprocess
 import tempfile
 import threading
@@ -41,6 +42,8 @@ class Route:
     stall_after: Optional[int] = None
     # Accept the request, never answer.
     hang: bool = False
+    # Send this many bytes of body, then reset the connection (RST).
+    reset_after: Optional[int] = None
     # Send the headers, then hold the body back until this event is set
     # (lets a test act while the client waits for data).
     gate: Optional[threading.Event] = None
@@ -91,7 +94,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Type", route.content_type)
         if self._is_plain_file(route):
             self.send_header("Accept-Ranges", "bytes")
-        if route.content_length and route.stall_after is None and route.status == 200:
+        if (route.content_length and route.stall_after is None and route.reset_after is None
+                and route.status == 200):
             self.send_header("Content-Length", str(len(route.body)))
         for key, value in route.headers.items():
             self.send_header(key, value)
@@ -104,7 +108,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
     @staticmethod
     def _is_plain_file(route):
         return (route.status == 200 and route.content_length and route.pieces is None
-                and not route.chunk_size and route.stall_after is None and route.gate is None)
+                and not route.chunk_size and route.stall_after is None and route.gate is None
+                and route.reset_after is None)
 
     def _requested_range(self, route):
         """(first, last) of a satisfiable "bytes=N-[M]" request on a plain file."""
@@ -134,6 +139,14 @@ class _Handler(http.server.BaseHTTPRequestHandler):
                     return
             return
         body = route.body
+        if route.reset_after is not None:
+            self.wfile.write(body[: route.reset_after])
+            self.wfile.flush()
+            # A zero linger time makes close() send RST instead of FIN.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                                       struct.pack("ii", 1, 0))
+            self.connection.close()
+            return
         if route.stall_after is not None:
             self.wfile.write(body[: route.stall_after])
             self.wfile.flush()

@@ -99,7 +99,12 @@ chroot "$NEW" /bin/sh -c '
         while [ ! -e /.sandbox/kavido.ready ] && [ $i -lt 200 ]; do sleep 0.01; i=$((i+1)); done
     fi
     set +e
-    "$@"
+    # A preload (the driver stand-in) is for the program, not for this shell.
+    if [ -n "${E2E_PRELOAD:-}" ]; then
+        LD_PRELOAD=$E2E_PRELOAD "$@"
+    else
+        "$@"
+    fi
     rc=$?
     # A SIGUSR1 sent just before the program ended may still be pending in
     # the stand-in; give it time to log before this namespace is torn down.

@@ -10,7 +10,7 @@ import time
 import pytest
 
 import media
-from harness import build_path
+from harness import build_path, within
 from http_server import HttpServer, Route, unused_port
 from mmsh_server import AsfFile, MmshServer
 
@@ -181,7 +181,7 @@ def test_refused_connection_is_an_error_at_once(sandbox, scheme):
     status, took, lines = run_to_error(sandbox, f"{scheme}://127.0.0.1:{port}/stream")
     assert status == 1
     assert lines[1] == f"ERROR:Could not connect to 127.0.0.1:{port}: Connection refused"
-    assert took < 1.5, took  # includes starting the sandbox and GStreamer
+    assert took < within(1.5), took  # includes starting the sandbox and GStreamer
 
 
 def test_server_errors_are_told_apart(sandbox, server_factory, asf_short):
@@ -232,5 +232,5 @@ def test_sigterm_ends_at_once(sandbox, server_factory, asf_long, phase):
     started = time.monotonic()
     proc.signal(signal.SIGTERM)
     assert proc.wait(timeout=10) == 1
-    assert time.monotonic() - started < 1.0
+    assert time.monotonic() - started < within(1.0)
     assert status_word(sandbox) == "KILLED"

@@ -83,6 +83,30 @@ def test_bad_input_is_refused_and_the_store_is_unchanged(tmp_path):
     nvram(store, "set", "k" * 64 + "=" + "v" * 4096, check=0)
 
 
+@pytest.mark.parametrize("fault", ["full", "read_only"])
+def test_set_on_a_file_system_that_cannot_take_it_is_refused(sandbox, fault):
+    """No room for the new store, or a read-only file system: the tool says
+    so, fails, and the store stays exactly as it was, with no temporary."""
+    sandbox.small_fs(sandbox.mnt, 64)
+    store = sandbox.mnt / "nvram"
+    nvram(store, "set", "keep=me", check=0)
+    before = store.read_bytes()
+    if fault == "full":
+        sandbox.fill(sandbox.mnt)
+    else:
+        subprocess.run(["mount", "-o", "remount,ro", str(sandbox.mnt)], check=True)
+    refused = [["set", "keep=other"], ["set", "new=" + "v" * 4000]]
+    # An unset that empties the store needs no room, only a writable place.
+    if fault == "read_only":
+        refused.append(["unset", "keep"])
+    for args in refused:
+        proc = nvram(store, *args)
+        assert proc.returncode != 0 and proc.stderr, args
+        assert store.read_bytes() == before
+    assert nvram(store, "get", "keep", check=0).stdout == b"me\n"
+    assert not [p.name for p in sandbox.mnt.iterdir() if ".tmp-" in p.name]
+
+
 @pytest.mark.parametrize("damaged, line", [
     (b"a=1\nthis line has no separator\n", b"line 2"),
     (b"a=1\nb=2", b"line 2"),

@@ -411,6 +411,118 @@ def test_http_stream_of_undecodable_type_is_invalid(sb):
     assert sb.kavido_signals() == 1
 
 
+# ------------------------------------------------------------ faults from outside
+
+
+def mp3_stream(**faults):
+    """The 3-second MP3 tone as a live stream, with the given server faults."""
+    return Route(body=media.make("mp3", 3).read_bytes(), content_type="audio/mpeg",
+                 content_length=False, **faults)
+
+
+# Each a server a radio player meets in the field, and how the run must end:
+# the exit status and the status word (a prefix for GStreamer's own texts).
+HTTP_FAULTS = {
+    "reset_in_the_middle": (lambda: mp3_stream(reset_after=24000), 1, "ERROR:"),
+    "closed_after_headers": (lambda: Route(content_type="audio/mpeg", content_length=False), 1,
+                             "ERROR:"),
+    # The decoder skips what is not MP3 and the stream still ends normally.
+    "garbage_after_frames": (
+        lambda: Route(body=media.make("mp3", 3).read_bytes()
+                      + bytes((i * 7919) % 251 for i in range(200000)),
+                      content_type="audio/mpeg", content_length=False), 0, "EOS"),
+    "redirect_loop": (lambda: Route(status=302, headers={"Location": "/s"}), 1, "ERROR:"),
+    "megabyte_of_headers": (
+        lambda: mp3_stream(headers={f"X-Pad-{i}": "x" * 1000 for i in range(1024)}), 1,
+        "ERROR:"),
+}
+
+
+@pytest.mark.parametrize("fault", sorted(HTTP_FAULTS))
+def test_http_server_fault_ends_the_run_cleanly(sb, fault):
+    make_route, code, word = HTTP_FAULTS[fault]
+    with HttpServer({"/s": make_route()}) as server:
+        location = server.url("/s")
+        proc = sb.run_program([SORVEL, "--kavido", location], kavido=True, timeout=30)
+        requests = len(server.requests)
+    assert proc.returncode == code
+    lines = status_lines(sb)
+    assert lines[0] == location and lines[1].startswith(word) and len(lines) == 2, lines
+    assert run_files_gone(sb) and leftovers(sb) == []
+    assert sb.kavido_signals() == 1
+    # A redirect loop is given up, not followed for ever.
+    assert requests <= 25
+
+
+def test_server_sending_a_byte_a_second_times_out(sb):
+    with HttpServer({"/s": mp3_stream(chunk_size=1, chunk_delay=1.0)}) as server:
+        location = server.url("/s")
+        proc = sb.run_program([SORVEL, location], timeout=40)
+    assert proc.returncode == 1
+    assert status_lines(sb) == [location, "TIMEOUT"]
+    assert run_files_gone(sb) and leftovers(sb) == []
+
+
+@pytest.mark.parametrize("location", [
+    "http://no-such-host.invalid/live.mp3",
+    "http://127.0.0.1:9/" + "a" * 65536,
+    "/tmp/" + "a" * 65536,
+], ids=["unresolvable_host", "64k_http_location", "64k_file_location"])
+def test_location_that_cannot_be_reached_is_an_error(sb, location):
+    proc = sb.run_program([SORVEL, location], timeout=30)
+    assert proc.returncode == 1
+    lines = status_lines(sb)
+    assert lines[0] == location and lines[1].startswith("ERROR:"), lines[1][:200]
+    assert run_files_gone(sb) and leftovers(sb) == []
+
+
+def test_tmp_full_from_the_start_does_not_stop_playback(sb):
+    """Nothing fits in /tmp, so nothing is reported there; the stream is
+    still played to its end and no temporary file is left behind."""
+    sb.small_fs(sb.tmp, 64)
+    sb.fill(sb.tmp)
+    sb.keep.add("filler")
+    with HttpServer({"/s": mp3_stream()}) as server:
+        proc = sb.run_program([SORVEL, server.url("/s")], timeout=30)
+    assert proc.returncode == 0
+    assert leftovers(sb) == [] and not (sb.run / "sorvel.pid").exists()
+
+
+def test_tmp_full_while_playing_still_reports_the_end(sb):
+    sb.small_fs(sb.tmp, 64)
+    sb.keep.add("filler")
+    with HttpServer({"/s": mp3_stream()}) as server:
+        location = server.url("/s")
+        proc = sb.spawn([SORVEL, location])
+        assert sb.wait_for(lambda: (sb.tmp / "position.txt").exists(), 10)
+        sb.fill(sb.tmp)
+        assert proc.wait(30) == 0
+    # The status file's own room is enough for its last word.
+    assert status_lines(sb) == [location, "EOS"]
+    assert run_files_gone(sb) and leftovers(sb) == []
+
+
+@pytest.mark.parametrize("fault", ["full", "read_only"])
+def test_store_that_cannot_be_written_does_not_stop_playback(sb, fault):
+    """The settings store's file system full or read-only: the player's
+    writes to it fail, the stream plays to its end, the store is intact."""
+    sb.small_fs(sb.mnt, 64)
+    store = sb.mnt / "nvram"
+    store.write_text("radio_preparing=1\n")
+    if fault == "full":
+        sb.fill(sb.mnt)
+    else:
+        subprocess.run(["mount", "-o", "remount,ro", str(sb.mnt)], check=True)
+    location = put_media(sb, "mp3", seconds=2)
+    proc = sb.run_program([SORVEL, location], timeout=30, env={"NVRAM_FILE": "/mnt/nvram"})
+    assert proc.returncode == 0
+    assert status_lines(sb) == [location, "EOS"]
+    assert store.read_text() == "radio_preparing=1\n"
+    assert sorted(p.name for p in sb.mnt.iterdir()) in (["nvram"], ["filler", "nvram"],
+                                                        ["filler", "nvram", "nvram.lock"],
+                                                        ["nvram", "nvram.lock"])
+
+
 # ------------------------------------------------------------ SMB shares
 
 FAKE_COMMAND = """#!/bin/sh

@@ -6,7 +6,7 @@ however long, do not. The cases run side by side, each in its own sandbox."""
 import signal
 import time
 
-from harness import Sandbox
+from harness import TIME_SCALE, Sandbox
 from http_server import HttpServer, Route
 from signals_support import (
     WAV_BYTES_PER_SECOND, WAV_HEADER, local_copy, position, run_files_gone, start, status_lines,
@@ -85,7 +85,11 @@ def test_stall_watchdog(tmp_path):
                 assert name in ended, f"{name}: the stalled stream was not ended"
                 assert proc.wait(5) == 1
                 standing = ended[name] - watches[name].changed_at
-                assert 14.0 <= standing <= 19.0, f"{name}: ended {standing:.1f}s after the stall"
+                # The last position change is seen by polling: an instrumented
+                # build on a busy machine may see it a little late.
+                early = 0.0 if TIME_SCALE == 1 else 1.0
+                assert 14.0 - early <= standing <= 19.0 + early, \
+                    f"{name}: ended {standing:.1f}s after the stall"
                 assert status_lines(sb)[1:] == [""], status_lines(sb)
                 assert run_files_gone(sb)
 

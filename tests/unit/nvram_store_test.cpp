@@ -18,7 +18,8 @@
 #endif
 #endif
 #ifdef HEAP_FROM_SANITIZER
-#include <sanitizer/allocator_interface.h>
+// The runtime's own count; declared here because GCC ships no header for it.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include <fstream>

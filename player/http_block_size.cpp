@@ -9,7 +9,7 @@ namespace {
 // Runs on the source's streaming thread after each read, once the source has
 // picked the size of its next one: brought back here, that read stays bounded.
 GstPadProbeReturn clamp_block_size(GstPad *pad, GstPadProbeInfo *, gpointer) {
-    GstBaseSrc *source = GST_BASE_SRC(GST_PAD_PARENT(pad));
+    GstBaseSrc *source = GST_BASE_SRC_CAST(GST_PAD_PARENT(pad));
     if (gst_base_src_get_blocksize(source) > kHttpMaxBlockSize)
         gst_base_src_set_blocksize(source, kHttpMaxBlockSize);
     return GST_PAD_PROBE_OK;

@@ -1,6 +1,7 @@
 #include "pipeline.h"
 
 #include "gst_ptr.h"
+#include "http_block_size.h"
 #include "player_state.h"
 #include "unknown_type.h"
 
@@ -84,8 +85,10 @@ GstElement *create_source(const char *factory, const char *name, const char *loc
     // start-up time-out (20 s) or the stall watchdog (16 ticks) could end the
     // run with their own status. A longer limit lets them decide, and still
     // ends a playlist download that stalls, which neither of them watches.
-    if (source && strcmp(factory, "souphttpsrc") == 0)
+    if (source && strcmp(factory, "souphttpsrc") == 0) {
         g_object_set(G_OBJECT(source), "timeout", kHttpSourceIoTimeoutSeconds, nullptr);
+        limit_http_block_size(source);
+    }
     return source;
 }
 

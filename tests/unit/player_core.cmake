@@ -16,3 +16,6 @@ add_unit_test(playing_report_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/report/playing_report_test.cpp LIBS sorvel_core)
 add_unit_test(termination_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/control/termination_test.cpp LIBS sorvel_core)
+# The HTTP source's reads against a real server on 127.0.0.1.
+add_unit_test(http_block_size_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/http_block_size_test.cpp LIBS sorvel_core)

@@ -23,7 +23,7 @@ if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
 fi
 if [ "${SKIP_FUZZ:-0}" != 1 ]; then
     stage fuzz
-    sh tools/fuzz.sh "${FUZZ_SECONDS:-10}"
+    sh tools/fuzz.sh "${FUZZ_SECONDS:-5}"
 fi
 if [ "${SKIP_CROSS:-0}" != 1 ]; then
     stage cross

@@ -15,8 +15,10 @@ namespace {
 bool redirect_done = false;
 
 // The message of a "type not found" that sent us reading: it stands as the
-// run's error if what was read turns out to be no playlist.
-GCharPtr unidentified_error;
+// run's error if what was read turns out to be no playlist. Kept until exit
+// like the other heap copies; a plain pointer, so no destructor runs at exit
+// while the final status is being written.
+gchar *unidentified_error = nullptr;
 
 PlaylistPhase current_phase() {
     if (redirect_done)
@@ -95,7 +97,8 @@ bool handle_playlist_error(GstMessage *message) {
         switch_to_sniffing();
         return true;
     case ErrorRoute::read_playlist_or_fail:
-        unidentified_error.reset(g_strndup(facts.message.data(), facts.message.size()));
+        g_free(unidentified_error);
+        unidentified_error = g_strndup(facts.message.data(), facts.message.size());
         player.redirect_count.fetch_add(1);
         switch_to_sniffing();
         return true;
@@ -117,7 +120,7 @@ PlaylistEnd handle_playlist_end_of_stream(const char **error_message, GstBusFunc
     // An empty body or unidentifiable bytes would otherwise end as a
     // successful "EOS", and the controller would move on as if it played.
     if (unidentified_error && !is_playlist) {
-        *error_message = unidentified_error.get();
+        *error_message = unidentified_error;
         return PlaylistEnd::not_a_playlist;
     }
     return PlaylistEnd::none;

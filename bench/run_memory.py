@@ -132,46 +132,72 @@ def measure_sorvel(body):
                 "system": float(system), "wall": wall, "playing_at": playing_at}
 
 
-def measure_ostrel(window):
-    with tempfile.TemporaryDirectory(prefix="ostrel-bench-") as tmp:
-        sb = Sandbox(tmp)
+class PollingOstrel:
+    """`ostrel` detached and polling the WSC status over the driver stand-in,
+    which answers 3, then 5 ("in progress") until told 34 through the query
+    counter. Ends the client and closes the sandbox on leaving."""
+
+    def __init__(self, sb):
+        self.sb = sb
         # one access point offering push-button setup
         (sb.ctl / "survey.reply").write_bytes(table(record("Neighbor")))
-        # 3, then 5 ("in progress") repeated until the counter says 34.
         (sb.ctl / "wl.scenario").write_text(
             "sleep fast\nreply /.sandbox/survey.reply\nstatus 3 5\n")
         counter = sb.ctl / "wsc_queries"
         counter.write_bytes(bytes(16))
-        env = {"WL_DRIVER_SCENARIO": "/.sandbox/wl.scenario",
-               "WSC_QUERY_COUNTER": "/.sandbox/wsc_queries",
-               "LD_PRELOAD": f"{COUNTER} {DRIVER}",
-               "WL_DRIVER_LOG": None}
-        fd = os.open(counter, os.O_RDWR)
+        self.env = {"WL_DRIVER_SCENARIO": "/.sandbox/wl.scenario",
+                    "WSC_QUERY_COUNTER": "/.sandbox/wsc_queries",
+                    "LD_PRELOAD": f"{COUNTER} {DRIVER}", "WL_DRIVER_LOG": None}
+        self.fd = os.open(counter, os.O_RDWR)
+        self.proc = None
+        self.rc = None
+
+    def __enter__(self):
         try:
-            proc = sb.spawn([OSTREL, "ra0", "apcli0", "6"], env=env, linger=True)
-
-            def queries():
-                return struct.unpack("=Q", os.pread(fd, 8, 0))[0]
-
+            self.proc = self.sb.spawn([OSTREL, "ra0", "apcli0", "6"], env=self.env, linger=True)
             # The starter has ended and the detached client is polling.
-            if not sb.wait_for(lambda: proc.status.exists() and queries() > 0, 15):
+            if not self.sb.wait_for(lambda: self.proc.status.exists() and self.queries() > 0, 15):
                 raise RuntimeError("ostrel never polled the status")
-            pid = proc.host_pid(5)
+            self.pid = self.proc.host_pid(5)
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+        return self
+
+    def queries(self):
+        return struct.unpack("=Q", os.pread(self.fd, 8, 0))[0]
+
+    def finish(self, timeout):
+        """Tells the client 34 and waits for it; its exit status."""
+        os.pwrite(self.fd, struct.pack("=Q", 1), 8)
+        self.rc = self.proc.wait(timeout)
+        return self.rc
+
+    def final_status(self):
+        path = self.sb.tmp / "wsc.apcli0"
+        return path.read_text() if path.exists() else None
+
+    def __exit__(self, *exc):
+        os.close(self.fd)
+        self.sb.close()
+        return False
+
+
+def measure_ostrel(window):
+    with tempfile.TemporaryDirectory(prefix="ostrel-bench-") as tmp:
+        with PollingOstrel(Sandbox(tmp)) as client:
+            pid = client.pid
             time.sleep(0.5)
-            q0, c0, t0 = queries(), cpu_seconds(pid), time.monotonic()
+            q0, c0, t0 = client.queries(), cpu_seconds(pid), time.monotonic()
             time.sleep(window)
-            q1, c1, t1 = queries(), cpu_seconds(pid), time.monotonic()
+            q1, c1, t1 = client.queries(), cpu_seconds(pid), time.monotonic()
             hwm = proc_status_kib(pid, "VmHWM")
             rss = proc_status_kib(pid, "VmRSS")
-            os.pwrite(fd, struct.pack("=Q", 1), 8)
-            rc = proc.wait(15)
-        finally:
-            os.close(fd)
-            sb.close()
-        final = (sb.tmp / "wsc.apcli0").read_text() if (sb.tmp / "wsc.apcli0").exists() else None
+            rc = client.finish(15)
+        final = client.final_status()
         if rc != 0 or final != "34" or None in (c0, c1, hwm):
             raise RuntimeError(f"ostrel run failed: exit {rc}, status file {final!r}, "
-                               f"stderr:\n{proc.stderr}")
+                               f"stderr:\n{client.proc.stderr}")
         user, system = c1[0] - c0[0], c1[1] - c0[1]
         return {"queries": q1 - q0, "user": user, "system": system, "wall": t1 - t0,
                 "hwm": hwm, "rss": rss}

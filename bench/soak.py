@@ -32,7 +32,6 @@ import shutil
 import signal
 import socket
 import statistics
-import struct
 import subprocess
 import sys
 import tempfile
@@ -47,8 +46,7 @@ sys.path.insert(0, str(SOURCE_DIR / "bench"))
 
 import media  # noqa: E402 (needs BUILD_DIR first)
 from harness import Sandbox, build_path, wait_for  # noqa: E402
-from run_memory import COUNTER, DRIVER, OSTREL, SORVEL, status_word  # noqa: E402
-from wl_survey import record, table  # noqa: E402
+from run_memory import COUNTER, DRIVER, OSTREL, SORVEL, PollingOstrel, status_word  # noqa: E402
 
 MP3_BYTES_PER_SECOND = 128000 // 8
 METAINT = 16000  # one metadata block per second of stream
@@ -379,42 +377,20 @@ def soak_runs(runs):
 
 def soak_ostrel(queries, interval):
     with tempfile.TemporaryDirectory(prefix="soak-ostrel-") as tmp:
-        sb = Sandbox(tmp)
-        (sb.ctl / "survey.reply").write_bytes(table(record("Neighbor")))
-        (sb.ctl / "wl.scenario").write_text(
-            "sleep fast\nreply /.sandbox/survey.reply\nstatus 3 5\n")
-        counter = sb.ctl / "wsc_queries"
-        counter.write_bytes(bytes(16))
-        env = {"WL_DRIVER_SCENARIO": "/.sandbox/wl.scenario",
-               "WSC_QUERY_COUNTER": "/.sandbox/wsc_queries",
-               "LD_PRELOAD": f"{COUNTER} {DRIVER}", "WL_DRIVER_LOG": None}
-        fd = os.open(counter, os.O_RDWR)
         samples = []
-        try:
-            proc = sb.spawn([OSTREL, "ra0", "apcli0", "6"], env=env, linger=True)
-
-            def count():
-                return struct.unpack("=Q", os.pread(fd, 8, 0))[0]
-
-            if not sb.wait_for(lambda: proc.status.exists() and count() > 0, 15):
-                raise RuntimeError("ostrel never polled the status")
-            pid = proc.host_pid(5)
+        with PollingOstrel(Sandbox(tmp)) as client:
             started = time.monotonic()
-            while count() < queries:
-                s = sample(pid)
+            while client.queries() < queries:
+                s = sample(client.pid)
                 if s is None:
                     raise RuntimeError("ostrel ended before it was told 34")
                 samples.append(s)
                 time.sleep(interval)
-            samples.append(sample(pid))
-            done = count()
+            samples.append(sample(client.pid))
+            done = client.queries()
             wall = time.monotonic() - started
-            os.pwrite(fd, struct.pack("=Q", 1), 8)
-            rc = proc.wait(30)
-        finally:
-            os.close(fd)
-            sb.close()
-        final = (sb.tmp / "wsc.apcli0").read_text() if (sb.tmp / "wsc.apcli0").exists() else None
+            rc = client.finish(30)
+        final = client.final_status()
         g = growth(samples)
         g.update(queries=done, wall=wall, rc=rc, final=final)
         return g

@@ -49,8 +49,22 @@ esac
 echo "== install check ($target): configure and build in $build"
 # shellcheck disable=SC2086 # $configure is a list of arguments
 cmake -S "$repo" -B "$build" -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_LIBDIR=lib \
-    -DBUILD_TESTING=OFF -DWERROR=ON $configure >/dev/null
+    -DBUILD_TESTING=OFF -DWERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON $configure >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
+
+# The build type alone decides optimisation, and nothing strips: every
+# compile has the one -O of the build type, no link strips.
+build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
+case $build_type in
+Release) want_o=-O3 ;;
+RelWithDebInfo) want_o=-O2 ;;
+MinSizeRel) want_o=-Os ;;
+*) want_o="" ;;
+esac
+levels=$(grep -o '"command": "[^"]*' "$build/compile_commands.json" | grep -o ' -O[0-9a-z]*' | sort -u | tr -d ' ' | tr '\n' ' ')
+[ "$levels" = "${want_o:+$want_o }" ] || fail "optimisation flags [$levels] in a $build_type build"
+stripping=$(grep -Elr --include=link.txt -- '(^| )(-s|-Wl,-s|-Wl,--strip-[a-z]+)( |$)' "$build" || true)
+[ -z "$stripping" ] || fail "links that strip their output: $stripping"
 
 # Nothing of the tests: not configured, nothing built, nothing fetched.
 [ ! -e "$build/tests" ] || fail "BUILD_TESTING=OFF still configured tests/"
@@ -121,6 +135,7 @@ check_elf() { # file, expected NEEDED (sorted, space-separated)
     if "$readelf" -d "$f" | grep -Eq '\((RPATH|RUNPATH)\)'; then
         fail "$1 carries an RPATH/RUNPATH"
     fi
+    "$readelf" -S "$f" | grep -q '\.symtab' || fail "$1 was stripped on install"
     needed=$(sorted_needed "$f")
     printf '  %-28s %s\n' "$1" "$needed"
     [ "$needed" = "$2" ] || fail "$1 needs [$needed], expected [$2]"
@@ -237,6 +252,7 @@ if [ "$target" = mipsel ]; then
     "$cc" ${sysroot:+--sysroot="$sysroot"} -O2 -c -o "$build/fp_probe.o" "$build/fp_probe.c"
     probe=$(fp_count "$build/fp_probe.o")
     [ "$probe" -gt 0 ] || fail "the count finds no floating point in a double multiply"
+    printf '  %-28s %s\n' "(probe: a double multiply)" "$probe"
     for f in usr/bin/ostrel usr/bin/nvram usr/lib/libshared.so.$version; do
         n=$(fp_count "$stage/$f")
         printf '  %-28s %s\n' "$f" "$n"

@@ -14,8 +14,9 @@ if(NOT MIPSEL_SYSROOT)
     get_filename_component(MIPSEL_SYSROOT "${CMAKE_CURRENT_LIST_DIR}/../sysroot-mipsel" ABSOLUTE)
 endif()
 # try_compile projects re-read this file in a scratch tree; hand them the
-# same sysroot rather than letting them guess it again.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MIPSEL_SYSROOT)
+# same sysroot (and whether tests are built) rather than letting them guess
+# again.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MIPSEL_SYSROOT BUILD_TESTING)
 if(NOT EXISTS "${MIPSEL_SYSROOT}/usr/include/stdio.h")
     message(FATAL_ERROR "no mipsel sysroot at ${MIPSEL_SYSROOT}: run tools/make_sysroot.sh")
 endif()
@@ -42,6 +43,10 @@ unset(ENV{PKG_CONFIG_PATH})
 # there: the sysroot's plug-ins by their host path, no forked plug-in scanner
 # (a mipsel helper binary that cannot be executed directly here), and a
 # registry cache of its own so the host's x86 one is never read or clobbered.
+# A build without the tests (-DBUILD_TESTING=OFF) runs nothing and needs no qemu.
+if(DEFINED BUILD_TESTING AND NOT BUILD_TESTING)
+    return()
+endif()
 find_program(QEMU_MIPSEL qemu-mipsel REQUIRED)
 set(MIPSEL_GST_PLUGINS "${MIPSEL_SYSROOT}/usr/lib/${MIPSEL_TRIPLE}/gstreamer-1.0")
 set(CMAKE_CROSSCOMPILING_EMULATOR

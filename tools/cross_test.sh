@@ -10,7 +10,8 @@
 # over the cross-built driver stand-in, the platform library and its tool,
 # the player on local files, HTTP streams, playlists, MMS, its signals and
 # its watchdogs, which matter most on a CPU slower than the host's), then
-# prints the size report. Only the few cases that load our library into the
+# prints the size report and checks what a firmware build installs
+# (tools/install_check.sh). Only the few cases that load our library into the
 # host's python through ctypes cannot run, and skip themselves.
 set -eu
 cd "$(dirname "$0")/.."
@@ -37,6 +38,10 @@ echo "== end-to-end tests under qemu-mipsel"
 ctest --test-dir "$build" -L e2e --output-on-failure -j"$jobs" || failed="$failed e2e"
 
 sh tools/size_report.sh "$build" || failed="$failed size-report"
+
+# What a firmware build installs, in a build tree of its own, and the
+# floating-point check of what a CPU without an FPU runs.
+sh tools/install_check.sh "$build-install" mipsel || failed="$failed install"
 
 if [ -n "$failed" ]; then
     echo "cross_test: failed:$failed" >&2

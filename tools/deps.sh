@@ -14,7 +14,7 @@ gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-alsa
 gstreamer1.0-plugins-bad icecast2
 libmms-dev
 python3 python3-pytest
-psmisc procps util-linux binutils
+psmisc procps util-linux binutils shellcheck
 clang libclang-rt-14-dev
 "
 

@@ -22,9 +22,11 @@
 extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -210,6 +212,33 @@ TEST_F(NvramStore, HeldValuesOutliveAnyNumberOfOutsideChanges) {
     ASSERT_EQ(nvram_set("mine", "1"), 0);
     EXPECT_LT(heap_in_use(), before + 4096);
     EXPECT_STREQ(nvram_get("a"), "v01000");
+}
+
+TEST_F(NvramStore, ReadersOnSeveralThreadsGetWholeValues) {
+    // Many distinct values, so that the values kept are rearranged while
+    // other threads look among them; each round starts from none kept.
+    std::string text;
+    for (int k = 0; k < 512; ++k)
+        text += "k" + std::to_string(k) + "=value " + std::to_string(k) + "\n";
+    std::atomic<int> wrong{0};
+    for (int round = 0; round < 8; ++round) {
+        ASSERT_EQ(nvram_set("round", std::to_string(round).c_str()), 0);
+        put_file(text);
+        std::thread readers[4];
+        for (int t = 0; t < 4; ++t) {
+            readers[t] = std::thread([t, &wrong] {
+                for (int k = 0; k < 512; ++k) {
+                    const int key = (k * 7 + t * 128) % 512;
+                    const char *got = nvram_get(("k" + std::to_string(key)).c_str());
+                    if (got == nullptr || got != "value " + std::to_string(key))
+                        ++wrong;
+                }
+            });
+        }
+        for (std::thread &reader : readers)
+            reader.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST_F(NvramStore, ConcurrentWritersInManyProcessesLoseNothing) {

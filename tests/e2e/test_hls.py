@@ -45,14 +45,6 @@ def presentation_routes(seconds, prefix="", padding=0):
     return routes
 
 
-def largest_reads(log):
-    """Largest read of each source in a READ_LOG log, by element name."""
-    largest = {}
-    for name, size in READ_LINE.findall(log):
-        largest[name] = max(largest.get(name, 0), int(size))
-    return largest
-
-
 def hanging_segments(routes):
     """The same presentation, but no segment request is ever answered."""
     return {name: Route(hang=True) if name.endswith(".ts") else route
@@ -148,7 +140,9 @@ def test_finished_presentation_plays_to_its_end(sandbox, link):
         assert fetched == segment_names(6)
     # The demuxer's own source for the segments reads no more at once than
     # the player's sources do, though the segments would have let it.
-    largest = largest_reads(proc.stderr)
+    largest = {}
+    for name, size in READ_LINE.findall(proc.stderr):
+        largest[name] = max(largest.get(name, 0), int(size))
     assert len(largest) >= 2 and max(largest.values()) == HTTP_MAX_BLOCK_SIZE, largest
     assert status_lines(sb) == [location, "EOS"]
     assert run_files_gone(sb)

@@ -22,14 +22,14 @@ extern "C" {
  * nvram_get returns NULL for an unset key (errno ENOENT), for a damaged
  * store (errno EBADMSG) and when out of memory (ENOMEM); the text stays
  * valid until the caller's own next nvram_set or nvram_unset, however often
- * other processes change the store meanwhile. The cost: each nvram_get that
- * finds the store changed by another process keeps one more copy of the
- * whole store (at most 64 KiB) until that next write, so a process that only
- * reads a store others keep changing grows by one store per change it sees;
- * reads of an unchanged store cost nothing.
+ * other processes change the store meanwhile. The cost: the process keeps
+ * one copy of each distinct value it has been handed (the same text read
+ * again is the same copy) until that next write, so a process that only
+ * reads grows with the distinct values it reads, never by whole stores.
  * nvram_set / nvram_unset return 0 on success, a negative errno value on
  * failure; a damaged store is never rewritten.
- * Not thread-safe: callers use the store from one thread. */
+ * Callers may use the store from several threads; a write by any thread of
+ * the process ends the values handed out to all of them. */
 char *nvram_get(const char *key);
 int nvram_set(const char *key, const char *value);
 int nvram_unset(const char *key);

@@ -65,6 +65,7 @@ GstElement *create_pipeline(const char *name, GstBusFunc bus_watch) {
     // pipeline releases it.
     GstElement *pipeline = GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(name)));
     player.pipeline.store(pipeline);
+    limit_http_block_sizes_within(pipeline);
     GstObjectPtr<GstBus> bus(gst_pipeline_get_bus(GST_PIPELINE(pipeline)));
     gst_bus_add_watch(bus.get(), bus_watch, player.main_loop);
     return pipeline;

@@ -73,11 +73,11 @@ def local_copy(sb, kind, seconds):
     return sb.inside(target)
 
 
-def start(sb, location, controller=False):
+def start(sb, location, controller=False, env=None):
     """The player on `location`. The stand-in controller runs in plain mode
     too, so that a notification it must not get would be counted."""
     argv = [SORVEL, "--kavido", location] if controller else [SORVEL, location]
-    return sb.spawn(argv, kavido=True)
+    return sb.spawn(argv, kavido=True, env=env)
 
 
 def wav_stream(seconds):

@@ -7,6 +7,7 @@ Segments come from GStreamer's own hlssink2. Where the player's GStreamer has
 no HLS demuxer (the mipsel sysroot carries no gstreamer1.0-plugins-bad) the
 group skips, after asking the player itself."""
 
+import re
 import signal
 import time
 
@@ -23,15 +24,24 @@ HLS = "application/vnd.apple.mpegurl"
 TS = "video/mp2t"
 NO_HLS = {"GST_PLUGIN_FEATURE_RANK": "hlsdemux:NONE,hlsdemux2:NONE"}
 NO_HLS_WORD = "INVALID:application/x-hls"
+# MPEG-TS null packets (PID 0x1fff), which a demuxer skips: a segment padded
+# with them plays the same but arrives as a large, fast download.
+NULL_PACKET = b"\x47\x1f\xff\x10" + b"\xff" * 184
+HTTP_MAX_BLOCK_SIZE = 64 * 1024
+# The size of each read, as GStreamer's base source logs it.
+READ_LOG = {"GST_DEBUG": "basesrc:6", "GST_DEBUG_NO_COLOR": "1"}
+READ_LINE = re.compile(r"gst_base_src_loop:<([^>]+)> next_ts \S+ size (\d+)")
 
 
-def presentation_routes(seconds, prefix=""):
-    """Routes of a finished presentation; its playlist is prefix/index.m3u8."""
+def presentation_routes(seconds, prefix="", padding=0):
+    """Routes of a finished presentation; its playlist is prefix/index.m3u8.
+    Each segment gets `padding` null packets."""
     folder = media.make_hls(seconds)
     routes = {}
     for path in folder.iterdir():
         kind = HLS if path.suffix == ".m3u8" else TS
-        routes[f"{prefix}/{path.name}"] = Route(body=path.read_bytes(), content_type=kind)
+        body = path.read_bytes() + (NULL_PACKET * padding if kind == TS else b"")
+        routes[f"{prefix}/{path.name}"] = Route(body=body, content_type=kind)
     return routes
 
 
@@ -111,14 +121,15 @@ STATION_LINKS = {
 @pytest.mark.parametrize("link", sorted(STATION_LINKS))
 def test_finished_presentation_plays_to_its_end(sandbox, link):
     sb = sandbox
-    with HttpServer(presentation_routes(6)) as server:
+    # Half-megabyte segments, sent as fast as loopback takes them.
+    with HttpServer(presentation_routes(6, padding=2800)) as server:
         location = server.url("/index.m3u8")
         if STATION_LINKS[link]:
             text, content_type = STATION_LINKS[link]
             server.routes["/station"] = Route(body=text.replace("{HLS}", location).encode(),
                                               content_type=content_type)
             location = server.url("/station")
-        proc = start(sb, location, controller=True)
+        proc = start(sb, location, controller=True, env=READ_LOG)
         wait_status_word(sb, "PLAYING")
         assert status_lines(sb) == [location, "PLAYING", "0,44100"]
         assert (sb.tmp / "duration.txt").read_text() == "6"
@@ -127,6 +138,12 @@ def test_finished_presentation_plays_to_its_end(sandbox, link):
         # Every segment was fetched, each once.
         fetched = [r.rsplit("/", 1)[-1] for r in server.requests if r.endswith(".ts")]
         assert fetched == segment_names(6)
+    # The demuxer's own source for the segments reads no more at once than
+    # the player's sources do, though the segments would have let it.
+    largest = {}
+    for name, size in READ_LINE.findall(proc.stderr):
+        largest[name] = max(largest.get(name, 0), int(size))
+    assert len(largest) >= 2 and max(largest.values()) == HTTP_MAX_BLOCK_SIZE, largest
     assert status_lines(sb) == [location, "EOS"]
     assert run_files_gone(sb)
     assert sb.kavido_signals() == 1

@@ -22,9 +22,11 @@
 extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -178,26 +180,65 @@ TEST_F(NvramStore, ValuesStayValidUntilTheCallersOwnWrite) {
 }
 
 TEST_F(NvramStore, HeldValuesOutliveAnyNumberOfOutsideChanges) {
-    // Values of one size, so that a copy freed too early is soon reused for
-    // a newer one and the held text visibly changes.
-    const std::string big(3000, 'x');
-    ASSERT_EQ(nvram_set("big", big.c_str()), 0);
-    ASSERT_EQ(nvram_set("a", "held"), 0);
+    // A 32 KB store whose key "a" changes 1,000 times behind this process's
+    // back, as another writer would change it, while this process reads each
+    // value and holds the first. Values of one size, so
+    // that a copy freed too early is soon reused for a newer one and the
+    // held text visibly changes.
+    std::string filler;
+    for (int i = 0; i < 8; ++i)
+        filler += "f" + std::to_string(i) + "=" + std::string(4000, 'x') + "\n";
+    const auto value_of = [](int i) {
+        char value[16];
+        snprintf(value, sizeof value, "v%05d", i);
+        return std::string(value);
+    };
+    ASSERT_EQ(nvram_set("mine", "0"), 0);
+    put_file(filler + "a=" + value_of(0) + "\n");
     const char *held = nvram_get("a");
-    ASSERT_STREQ(held, "held");
+    ASSERT_STREQ(held, "v00000");
     const size_t before = heap_in_use();
-    for (int i = 0; i < 20; ++i) {
-        in_child([i] { return nvram_set("a", ("v" + std::to_string(i)).c_str()) == 0; });
-        ASSERT_STREQ(nvram_get("a"), ("v" + std::to_string(i)).c_str());
+    for (int i = 1; i <= 1000; ++i) {
+        put_file(filler + "a=" + value_of(i) + "\n");
+        ASSERT_EQ(nvram_get("a"), value_of(i));
+        ASSERT_EQ(nvram_get("a"), nvram_get("a")); // the same value again costs nothing
     }
-    EXPECT_STREQ(held, "held");
-    // Each change seen keeps one copy of the store alive, until this
-    // process writes: then they all go.
-    const size_t grown = heap_in_use();
-    EXPECT_GE(grown, before + 20 * big.size());
+    EXPECT_STREQ(held, "v00000");
+    // The reader keeps each distinct value it read (under 128 bytes each),
+    // not a copy of the store per change (32 MB).
+    EXPECT_LT(heap_in_use(), before + 1000 * 128);
+    // This process's own write ends them all (the allocator may keep a few
+    // freed blocks aside for reuse).
     ASSERT_EQ(nvram_set("mine", "1"), 0);
-    EXPECT_LT(heap_in_use(), before + 2 * big.size());
-    EXPECT_STREQ(nvram_get("a"), "v19");
+    EXPECT_LT(heap_in_use(), before + 4096);
+    EXPECT_STREQ(nvram_get("a"), "v01000");
+}
+
+TEST_F(NvramStore, ReadersOnSeveralThreadsGetWholeValues) {
+    // Many distinct values, so that the values kept are rearranged while
+    // other threads look among them; each round starts from none kept.
+    std::string text;
+    for (int k = 0; k < 512; ++k)
+        text += "k" + std::to_string(k) + "=value " + std::to_string(k) + "\n";
+    std::atomic<int> wrong{0};
+    for (int round = 0; round < 8; ++round) {
+        ASSERT_EQ(nvram_set("round", std::to_string(round).c_str()), 0);
+        put_file(text);
+        std::thread readers[4];
+        for (int t = 0; t < 4; ++t) {
+            readers[t] = std::thread([t, &wrong] {
+                for (int k = 0; k < 512; ++k) {
+                    const int key = (k * 7 + t * 128) % 512;
+                    const char *got = nvram_get(("k" + std::to_string(key)).c_str());
+                    if (got == nullptr || got != "value " + std::to_string(key))
+                        ++wrong;
+                }
+            });
+        }
+        for (std::thread &reader : readers)
+            reader.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST_F(NvramStore, ConcurrentWritersInManyProcessesLoseNothing) {

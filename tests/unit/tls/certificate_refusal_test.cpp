@@ -20,13 +20,9 @@ TEST(CertificateRefusal, NamesEveryKnownProblemInOrder) {
         unsigned problems;
         const char *said;
     } cases[] = {
-        {kCertificateUnknownIssuer, ": untrusted issuer."},
-        {kCertificateWrongName, ": wrong name."},
-        {kCertificateExpired, ": expired."},
         {kCertificateWrongName | kCertificateUnknownIssuer, ": untrusted issuer, wrong name."},
         // GIO's "generic error" and bits it may add later name no reason.
         {1u << 6, "."},
-        {0, "."},
         {(1u << 6) | kCertificateExpired, ": expired."},
         {~0u, ": untrusted issuer, wrong name, expired, not yet valid, revoked, insecure "
               "algorithm."},

@@ -9,6 +9,8 @@
 #include "report/playing_report.h"
 #include "report/status_files.h"
 #include "report/title_file.h"
+#include "tls/certificate_check.h"
+#include "tls/certificate_refusal.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +68,10 @@ void on_error(GstMessage *message) {
     GErrorPtr error;
     GCharPtr debug;
     gst_message_parse_error(message, error.out(), debug.out());
+    // GStreamer's message for a refused certificate tells a listener nothing.
+    char refusal[kCertificateRefusalTextSize];
+    if (describe_station_certificate_error(message, refusal, sizeof refusal))
+        end_with_error(refusal);
     end_with_error(error && error->message ? error->message : "");
 }
 

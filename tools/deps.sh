@@ -13,7 +13,8 @@ gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
 gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-alsa
 gstreamer1.0-plugins-bad icecast2
 libmms-dev
-python3 python3-pytest
+python3 python3-pytest python3-cryptography
+glib-networking ca-certificates
 psmisc procps util-linux binutils shellcheck
 clang libclang-rt-14-dev
 "

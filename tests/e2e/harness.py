@@ -164,6 +164,8 @@ class Sandbox:
         self.nvram_file = self.ctl / "nvram"
         self.processes = []
         self.mounts = []
+        # host file -> the path it covers inside, for programs started later
+        self.binds = {}
 
     def inside(self, host_path):
         """The path inside the sandbox of a host path below the sandbox."""
@@ -225,6 +227,8 @@ class Sandbox:
             # one below another comes with it
             if not any(directory.startswith(outer + "/") for outer in kept):
                 wrapper += ["--keep", directory]
+        for host_file, path in self.binds.items():
+            wrapper += ["--bind", host_file, path]
         wrapper += ["--"] + command
         for stale in ("kavido.log", "kavido.ready"):
             (self.ctl / stale).unlink(missing_ok=True)
@@ -240,6 +244,11 @@ class Sandbox:
         process = SandboxProcess(self, popen, command, status)
         self.processes.append(process)
         return process
+
+    def trust(self, ca_file):
+        """Programs started from now on trust ca_file, and only it, as the
+        system's CA bundle."""
+        self.binds[str(ca_file)] = "/etc/ssl/certs/ca-certificates.crt"
 
     def run_program(self, argv, timeout=30.0, **kwargs):
         """spawn + wait; returns the finished SandboxProcess."""

@@ -6,15 +6,22 @@ or accepting the request and never answering). The server runs in a thread
 of the test process, listens on 127.0.0.1 only, and stops by itself at
 close() or after `lifetime` seconds, whichever comes first.
 
+With tls=(certificate, key) it speaks HTTPS: make_certificates() makes a
+test CA and certificates it issued (good, for another name, expired) and one
+no trusted CA issued.
+
 Icecast: Debian's icecast2 as a real radio station, fed by a paced source
 in a thread of the test process; same loopback-only, self-ending rules.
 """
 
 import base64
+import datetime
 import http.server
+import ipaddress
 import os
 import shutil
 import socket
+import ssl
 import struct
 import subprocess
 import tempfile
@@ -23,6 +30,7 @@ import time
 import urllib.parse
 import urllib.request
 from dataclasses import dataclass, field
+from pathlib import Path
 from typing import Callable, Dict, List, Optional, Tuple
 
 
@@ -171,8 +179,16 @@ class _Server(http.server.ThreadingHTTPServer):
 
 
 class HttpServer:
-    def __init__(self, routes=None, lifetime=120.0):
+    def __init__(self, routes=None, lifetime=120.0, tls=None):
         self._server = _Server(("127.0.0.1", 0), _Handler)
+        self.scheme = "https" if tls else "http"
+        if tls:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*tls)
+            # The handshake runs in the request's own thread, so a client
+            # that refuses the certificate never holds up the accept loop.
+            self._server.socket = context.wrap_socket(
+                self._server.socket, server_side=True, do_handshake_on_connect=False)
         self._server.routes = dict(routes or {})
         self._server.requests = []
         self._server.closing = threading.Event()
@@ -192,7 +208,7 @@ class HttpServer:
         return list(self._server.requests)
 
     def url(self, path):
-        return f"http://127.0.0.1:{self.port}{path}"
+        return f"{self.scheme}://127.0.0.1:{self.port}{path}"
 
     def close(self):
         self._timer.cancel()
@@ -206,6 +222,58 @@ class HttpServer:
 
     def __exit__(self, *exc):
         self.close()
+
+
+def make_certificates(directory):
+    """PEM files in directory: ca.pem, the CA to trust, and for each of
+    "good", "wrong-name", "expired" (issued by it) and "untrusted" (issued by
+    a CA nobody trusts) a (certificate, key) pair for HttpServer(tls=...)."""
+    from cryptography import x509
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.asymmetric import ec
+    from cryptography.x509.oid import NameOID
+
+    directory = Path(directory)
+    now = datetime.datetime.now(datetime.timezone.utc)
+    day = datetime.timedelta(days=1)
+
+    def issue(subject, key, issuer, issuer_key, begins, ends, ca=False, names=()):
+        builder = (x509.CertificateBuilder()
+                   .subject_name(x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, subject)]))
+                   .issuer_name(x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, issuer)]))
+                   .public_key(key.public_key()).serial_number(x509.random_serial_number())
+                   .not_valid_before(begins).not_valid_after(ends)
+                   .add_extension(x509.BasicConstraints(ca=ca, path_length=None), critical=True))
+        if names:
+            builder = builder.add_extension(x509.SubjectAlternativeName(list(names)),
+                                            critical=False)
+        return builder.sign(issuer_key, hashes.SHA256())
+
+    def write(name, certificate, key=None):
+        path = directory / f"{name}.pem"
+        path.write_bytes(certificate.public_bytes(serialization.Encoding.PEM))
+        if key is None:
+            return path
+        key_path = directory / f"{name}.key"
+        key_path.write_bytes(key.private_bytes(serialization.Encoding.PEM,
+                                               serialization.PrivateFormat.PKCS8,
+                                               serialization.NoEncryption()))
+        return str(path), str(key_path)
+
+    loopback = x509.IPAddress(ipaddress.ip_address("127.0.0.1"))
+    other = x509.DNSName("station.invalid")
+    ca_key, stranger_key = (ec.generate_private_key(ec.SECP256R1()) for _ in range(2))
+    ca = issue("Test CA", ca_key, "Test CA", ca_key, now - day, now + day, ca=True)
+    pairs = {"ca": write("ca", ca)}
+    for name, issuer, begins, ends, host in (
+            ("good", "Test CA", now - day, now + day, loopback),
+            ("wrong-name", "Test CA", now - day, now + day, other),
+            ("expired", "Test CA", now - 3 * day, now - day, loopback),
+            ("untrusted", "Stranger CA", now - day, now + day, loopback)):
+        key = ec.generate_private_key(ec.SECP256R1())
+        signer = ca_key if issuer == "Test CA" else stranger_key
+        pairs[name] = write(name, issue(name, key, issuer, signer, begins, ends, names=[host]), key)
+    return pairs
 
 
 def unused_port():

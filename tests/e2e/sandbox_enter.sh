@@ -5,7 +5,7 @@
 # touched and killall sees only this sandbox's processes.
 #
 # sandbox_enter.sh ROOT [--kavido KAVIDO_BIN] [--linger] [--status NAME]
-#                  [--keep DIR]... -- PROGRAM ARGS...
+#                  [--keep DIR]... [--bind FILE PATH]... -- PROGRAM ARGS...
 #
 # --status NAME is the file in ROOT/ctl that receives the program's exit
 # status: programs started side by side in one sandbox each need their own.
@@ -13,6 +13,8 @@
 # when it lies below a replaced path (a clone in /tmp): its mount point is made
 # in the per-test directory and removed again when the last program of the
 # sandbox using it has ended.
+# --bind FILE PATH puts a host file over the file at PATH, for this sandbox
+# only (a test CA over the system's bundle, say).
 set -eu
 R=$1
 shift
@@ -20,12 +22,14 @@ KAVIDO=""
 LINGER=0
 STATUS=exit_status
 KEEP=""
+BINDS=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --kavido) KAVIDO=$2; shift 2 ;;
     --linger) LINGER=1; shift ;;
     --status) STATUS=$2; shift 2 ;;
     --keep) KEEP="$KEEP $2"; shift 2 ;;
+    --bind) BINDS="$BINDS $2:$3"; shift 3 ;;
     --) shift; break ;;
     *) echo "sandbox_enter: unknown option $1" >&2; exit 125 ;;
     esac
@@ -55,6 +59,9 @@ mount --bind "$R/etc_ro" "$NEW/etc_ro"
 mount --bind "$R/run" "$NEW/run"
 mount --bind "$R/ctl" "$NEW/.sandbox"
 mount -t proc proc "$NEW/proc"
+for bind in $BINDS; do
+    mount --bind "${bind%%:*}" "$NEW${bind#*:}"
+done
 # Mount points for kept directories live in the shared per-test directories,
 # so programs started side by side share them: whoever comes first makes
 # them, the last to leave removes them (a count under a lock in ctl).

@@ -15,7 +15,7 @@ import pytest
 
 import media
 from harness import Sandbox, emulator_prefix, within
-from http_server import HttpServer, Route
+from http_server import HttpServer, Route, make_certificates
 from signals_support import (
     SORVEL, position, run_files_gone, start, status_lines, status_word, wait_position,
     wait_status_word)
@@ -115,14 +115,21 @@ STATION_LINKS = {
     "direct": None,
     "pls": ("[playlist]\nNumberOfEntries=1\nFile1={HLS}\nTitle1=News\n", "audio/x-scpls"),
     "m3u": ("{HLS}\n", "audio/x-mpegurl"),
+    # direct, the playlist and every segment over TLS
+    "https": None,
 }
 
 
 @pytest.mark.parametrize("link", sorted(STATION_LINKS))
-def test_finished_presentation_plays_to_its_end(sandbox, link):
+def test_finished_presentation_plays_to_its_end(sandbox, link, tmp_path):
     sb = sandbox
+    tls = None
+    if link == "https":
+        certificates = make_certificates(tmp_path)
+        sb.trust(certificates["ca"])
+        tls = certificates["good"]
     # Half-megabyte segments, sent as fast as loopback takes them.
-    with HttpServer(presentation_routes(6, padding=2800)) as server:
+    with HttpServer(presentation_routes(6, padding=2800), tls=tls) as server:
         location = server.url("/index.m3u8")
         if STATION_LINKS[link]:
             text, content_type = STATION_LINKS[link]

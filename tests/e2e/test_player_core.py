@@ -18,7 +18,7 @@ import pytest
 
 import media
 from harness import build_path, emulator_prefix
-from http_server import HttpServer, Icecast, Route
+from http_server import HttpServer, Icecast, Route, make_certificates
 
 SORVEL = build_path("player/sorvel")
 USAGE = "Usage: {} url | --kavido pid url\n"
@@ -347,6 +347,36 @@ def test_https_location_gets_its_tls_client(sb):
         listener.close()
     # content type 22 (handshake), protocol major version 3
     assert received and received[0][:2] == b"\x16\x03", received
+
+
+@pytest.fixture(scope="module")
+def certificates(tmp_path_factory):
+    return make_certificates(tmp_path_factory.mktemp("tls"))
+
+
+REFUSED = "ERROR:The station's certificate was not accepted: {}."
+
+
+@pytest.mark.parametrize("certificate,word", [
+    ("good", "EOS"),
+    ("untrusted", REFUSED.format("untrusted issuer")),
+    ("wrong-name", REFUSED.format("wrong name")),
+    ("expired", REFUSED.format("expired")),
+])
+def test_https_station_plays_only_with_a_certificate_the_system_trusts(
+        sb, certificates, certificate, word):
+    sb.trust(certificates["ca"])
+    ogg = media.make("ogg", 1).read_bytes()
+    with HttpServer({"/radio": Route(body=ogg, content_type="application/ogg")},
+                    tls=certificates[certificate]) as server:
+        location = server.url("/radio")
+        proc = sb.spawn([SORVEL, "--kavido", location], kavido=True)
+        assert proc.wait(20) == (0 if word == "EOS" else 1)
+        # Refused in the handshake: the station never got a request.
+        assert bool(server.requests) == (word == "EOS")
+    assert status_lines(sb) == [location, word]
+    assert run_files_gone(sb)
+    assert sb.kavido_signals() == 1
 
 
 def plugins_loaded(stderr):

@@ -19,3 +19,8 @@ add_unit_test(termination_test
 # The HTTP source's reads against a real server on 127.0.0.1.
 add_unit_test(http_block_size_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/http_block_size_test.cpp LIBS sorvel_core)
+# The words for a refused certificate.
+add_unit_test(certificate_refusal_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tls/certificate_refusal_test.cpp
+            ${CMAKE_SOURCE_DIR}/player/tls/certificate_refusal.cpp)
+target_include_directories(certificate_refusal_test PRIVATE ${CMAKE_SOURCE_DIR}/player)

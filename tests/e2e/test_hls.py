@@ -28,8 +28,10 @@ NO_HLS_WORD = "INVALID:application/x-hls"
 # with them plays the same but arrives as a large, fast download.
 NULL_PACKET = b"\x47\x1f\xff\x10" + b"\xff" * 184
 HTTP_MAX_BLOCK_SIZE = 64 * 1024
-# The size of each read, as GStreamer's base source logs it.
-READ_LOG = {"GST_DEBUG": "basesrc:6", "GST_DEBUG_NO_COLOR": "1"}
+# The size of each read, as GStreamer's base source logs it: into a file of
+# the sandbox, as a log that size would fill the stderr pipe and stall the run.
+READ_LOG = {"GST_DEBUG": "basesrc:6", "GST_DEBUG_NO_COLOR": "1",
+            "GST_DEBUG_FILE": "/tmp/basesrc.log"}
 READ_LINE = re.compile(r"gst_base_src_loop:<([^>]+)> next_ts \S+ size (\d+)")
 
 
@@ -148,9 +150,12 @@ def test_finished_presentation_plays_to_its_end(sandbox, link, tmp_path):
     # The demuxer's own source for the segments reads no more at once than
     # the player's sources do, though the segments would have let it.
     largest = {}
-    for name, size in READ_LINE.findall(proc.stderr):
+    for name, size in READ_LINE.findall((sb.tmp / "basesrc.log").read_text()):
         largest[name] = max(largest.get(name, 0), int(size))
-    assert len(largest) >= 2 and max(largest.values()) == HTTP_MAX_BLOCK_SIZE, largest
+    assert len(largest) >= 2 and max(largest.values()) <= HTTP_MAX_BLOCK_SIZE, largest
+    # Over plain HTTP the reads grow to the cap (over TLS, records of 16 KiB
+    # keep them smaller): the cap, not the server, bounded them.
+    assert tls or max(largest.values()) == HTTP_MAX_BLOCK_SIZE, largest
     assert status_lines(sb) == [location, "EOS"]
     assert run_files_gone(sb)
     assert sb.kavido_signals() == 1

@@ -149,6 +149,40 @@ def test_bitrate_of_a_stream_that_changes_the_line_length(sandbox, ogg):
     assert store_get(sandbox, "nvram_kbps") is None
 
 
+@pytest.mark.parametrize("planted", ["irate FIFO", "irate link", "list FIFO"])
+def test_files_others_write_are_read_only_as_regular_files(sandbox, ogg, planted):
+    """A FIFO nobody writes to in place of "/tmp/irate" or the station list
+    does not hold the run, and a link planted as "/tmp/irate" is not
+    followed: the stream's own bitrate is recorded."""
+    radio = radio_dir(sandbox)
+    if planted == "list FIFO":
+        os.mkfifo(radio / "builtin.list")
+    else:
+        (radio / "builtin.list").write_text(LIST)
+    (sandbox.tmp / "iradio").write_text(KEY)
+    (sandbox.tmp / "url").write_text(KEY + "\n")
+    (sandbox.tmp / "secret").write_text("999000\n")
+    (sandbox.tmp / "secret").chmod(0o600)
+    store_set(sandbox, usr_url0="Jazz,http://jazz.example/,Jazz,old")
+
+    # "/tmp/irate" goes at start-up: plant it while the stream is held back.
+    with HttpServer({"/jazz": Route(pieces=[(b"", 2.0), (ogg.read_bytes(), 0)],
+                                    content_type="application/ogg",
+                                    content_length=False)}) as server:
+        proc = sandbox.spawn([build_path("player/sorvel"), server.url("/jazz")])
+        status = sandbox.tmp / "sorvi.txt"
+        assert sandbox.wait_for(lambda: status.exists() and "PREPARE" in status.read_text())
+        if planted == "irate FIFO":
+            os.mkfifo(sandbox.tmp / "irate")
+        elif planted == "irate link":
+            (sandbox.tmp / "irate").symlink_to("/tmp/secret")
+        assert proc.wait(20) == 0, proc.stderr
+    assert status.read_text().splitlines()[1:] == ["EOS"]
+    assert store_get(sandbox, "usr_url0") == 'Jazz,http://jazz.example/,Jazz,"112kbps",radio42]'
+    if planted != "list FIFO":
+        assert (radio / "builtin.list").read_text() == ROCK + JAZZ_112 + POP
+
+
 def test_list_that_cannot_be_opened_is_skipped_silently(sandbox, ogg):
     radio = radio_dir(sandbox)
     (radio / "builtin.list").mkdir()  # exists, but cannot be opened for update

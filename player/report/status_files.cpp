@@ -110,7 +110,10 @@ void write_pid_file() {
     if (n < 0 || static_cast<size_t>(n) >= sizeof text)
         return;
     FilePiece p{text, static_cast<size_t>(n)};
-    (void)replace_file(kPidFile, &p, 1);
+    // A pid file left by a run that did not end in order names some other
+    // process: without room for ours, none is better.
+    if (!replace_file(kPidFile, &p, 1))
+        (void)unlink(kPidFile);
 }
 
 void reserve_report_files() {

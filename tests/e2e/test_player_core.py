@@ -14,6 +14,7 @@ import struct
 import subprocess
 import sys
 import threading
+import time
 
 import pytest
 
@@ -520,6 +521,7 @@ def test_tmp_full_while_playing_still_reports_the_end(sb):
                 elif not (text.isdigit() if name != "sorvi.txt" else
                           text.startswith(location + "\n") and text.endswith("\n")):
                     bad.append((name, text))
+            time.sleep(0.001)
 
     with HttpServer({"/s": mp3_stream()}) as server:
         location = server.url("/s")

@@ -92,6 +92,9 @@ int main(int argc, char *argv[]) {
 
     install_control_handlers();
 
+    // From here on a /tmp that fills up cannot stop the reports.
+    reserve_report_files();
+
     write_pid_file();
 
     // An element that could not be made has already posted its error: the

@@ -1,6 +1,7 @@
 #include "bitrate/iradio_update.h"
 
 #include "bitrate/station_list.h"
+#include "regular_file.h"
 
 #include <shared.h>
 
@@ -51,25 +52,6 @@ class HeapText {
   private:
     char *text_;
 };
-
-// Opens a file that other components write in /tmp, where anyone can plant
-// a link to a root-only file or a FIFO that would block us: only a regular
-// file at the path itself is read. Null (errno set) for anything else.
-FILE *open_regular_for_reading(const char *path) {
-    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        (void)close(fd);
-        errno = EINVAL;
-        return nullptr;
-    }
-    FILE *f = fdopen(fd, "r");
-    if (f == nullptr)
-        (void)close(fd);
-    return f;
-}
 
 // Reads like fgets with a buffer of max + 1 bytes (up to and including the
 // first line end, at most `max` bytes) but returns the length, so that NUL
@@ -190,7 +172,9 @@ void rewrite_lines_in_place(FILE *list, std::string_view key, int bitrate) {
 // The station's lines in the selected list. A list that cannot be opened for
 // update (absent, or on a read-only file system) is skipped silently.
 void update_station_list(const char *path, std::string_view key, int bitrate) {
-    File list(std::fopen(path, "r+"));
+    // Followed if it is a link (the rewrite goes to the file it names), but
+    // read only when it is a regular file: a FIFO would hold the main loop.
+    File list(open_regular_file(path, true, LinkAtPath::follow));
     if (!list)
         return;
     // Decide first, so that a list is either rewritten in place or replaced
@@ -225,7 +209,7 @@ void update_station_list(const char *path, std::string_view key, int bitrate) {
 // The entries whose "/tmp/url" line begins with the key. Returns 0 when
 // "/tmp/url" cannot be opened, else the result of closing it.
 int update_user_entries(const char *path, std::string_view key, int bitrate) {
-    File urls(open_regular_for_reading(path));
+    File urls(open_regular_file(path, false, LinkAtPath::refuse));
     if (!urls)
         return 0;
     const int kbps = bitrate_to_kbps(bitrate);
@@ -270,7 +254,7 @@ int update_user_entries(const char *path, std::string_view key, int bitrate) {
 int iradio_update_in(const BitrateRecordingFiles &files, int bitrate) {
     // A key file that is not a regular file of its own (a planted link)
     // counts as absent: its text would go into the settings store.
-    File key_file(open_regular_for_reading(files.station_key));
+    File key_file(open_regular_file(files.station_key, false, LinkAtPath::refuse));
     if (!key_file)
         return -1;
     char key_text[kStationKeyMax + 1];

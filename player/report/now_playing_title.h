@@ -14,7 +14,10 @@ struct TitleText {
 };
 
 // "ARTIST - TITLE" when both are non-empty, else TITLE alone. Control
-// characters (C0, DEL, C1) each become one space; text beyond
-// kTitleMaxBytes is cut at a UTF-8 character boundary. Other bytes pass as
-// they are. An empty title means none is known: the result is empty.
+// characters (C0, DEL, C1) and the line and paragraph separators (U+2028,
+// U+2029) each become one space; text beyond kTitleMaxBytes is cut at a
+// UTF-8 character boundary, from the artist first: the title is always
+// there (cut only when it alone is longer), and the artist with its " - "
+// only when some of it fits. Other bytes pass as they are. An empty title
+// means none is known: the result is empty.
 void build_title_text(std::string_view artist, std::string_view title, TitleText *out);

@@ -2,6 +2,7 @@
 
 #include "gst_ptr.h"
 #include "player_state.h"
+#include "regular_file.h"
 #include "report/status_files.h"
 
 #include <shared.h>
@@ -11,8 +12,9 @@
 
 namespace {
 
+// Another component writes it in /tmp: read like the station key.
 int read_irate() {
-    FILE *file = fopen(kIrateFile, "r");
+    FILE *file = open_regular_file(kIrateFile, false, LinkAtPath::refuse);
     if (!file)
         return 0;
     char line[30];
@@ -74,7 +76,7 @@ int report_playing() {
     write_seconds_file(kDurationFile, reported_duration);
 
     GCharPtr rate(current_sample_rate());
-    char line[64];
+    char line[kStatusExtraMax];
     const int bitrate = read_irate();
     format_playing_line(bitrate, rate.get(), line, sizeof line);
     write_status("PLAYING", line);

@@ -2,6 +2,7 @@
 
 #include "control/termination.h"
 #include "player_state.h"
+#include "report/report_reserve.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -26,51 +27,26 @@ bool write_all(int fd, const char *data, size_t len) {
     return true;
 }
 
-struct Piece {
-    const char *data;
-    size_t len;
-};
-
 bool out_of_space(int err) {
     return err == ENOSPC || err == EDQUOT;
 }
 
-// With /tmp full there is no room for a second copy, but the file's own
-// blocks are freed by truncating it and taken again by the write: the last
-// word of a run still reaches the controller. Only a file that exists is
-// rewritten this way; a new one would be left empty.
-void rewrite_in_place(const char *path, const Piece *pieces, size_t count) {
-    // A planted FIFO must not block us, nor a planted device be written.
-    int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        return;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        (void)close(fd);
-        return;
-    }
-    for (size_t i = 0; i < count; ++i)
-        if (!write_all(fd, pieces[i].data, pieces[i].len))
-            break;
-    (void)close(fd);
-}
-
 // Readers (the controller, the web pages) poll these files; they must see
 // either the old content or the new one, never a half-written file. So the
-// content goes to a temporary file beside the target and is renamed over it.
-void replace_file_now(const char *path, const Piece *pieces, size_t count) {
+// content goes to a temporary file beside the target and is renamed over it;
+// without room for one, through the player's reserve (report_reserve.h).
+// A file is never rewritten in place: with another program filling /tmp, the
+// blocks a truncation gives back are gone before the new text can take them.
+bool replace_file_now(const char *path, const FilePiece *pieces, size_t count) {
     char tmp[256];
     int n = snprintf(tmp, sizeof tmp, "%s.XXXXXX", path);
     if (n < 0 || static_cast<size_t>(n) >= sizeof tmp)
-        return;
+        return false;
     // Close-on-exec: a command another thread starts meanwhile must not
     // keep the half-written file open.
     int fd = mkostemp(tmp, O_CLOEXEC);
-    if (fd < 0) {
-        if (out_of_space(errno))
-            rewrite_in_place(path, pieces, count);
-        return;
-    }
+    if (fd < 0)
+        return out_of_space(errno) && replace_from_reserve(path, pieces, count);
     bool ok = true;
     // mkstemp creates 0600; other programs of the router read these files.
     if (fchmod(fd, 0644) != 0)
@@ -85,30 +61,30 @@ void replace_file_now(const char *path, const Piece *pieces, size_t count) {
         err = errno;
     }
     if (ok && rename(tmp, path) == 0)
-        return;
+        return true;
     (void)unlink(tmp);
-    if (out_of_space(err))
-        rewrite_in_place(path, pieces, count);
+    return out_of_space(err) && replace_from_reserve(path, pieces, count);
 }
 
 // Once the run is ending on another thread, nothing but that thread's final
 // status may be written.
-void replace_file(const char *path, const Piece *pieces, size_t count) {
+bool replace_file(const char *path, const FilePiece *pieces, size_t count) {
     if (!begin_run_file_write())
-        return;
-    replace_file_now(path, pieces, count);
+        return false;
+    const bool done = replace_file_now(path, pieces, count);
     end_run_file_write();
+    return done;
 }
 
-Piece piece(const char *s) {
-    return Piece{s, strlen(s)};
+FilePiece piece(const char *s) {
+    return FilePiece{s, strlen(s)};
 }
 
 } // namespace
 
 void write_status(const char *word, const char *extra) {
     const char *location = player.played_location ? player.played_location : "";
-    Piece pieces[] = {
+    FilePiece pieces[] = {
         piece(location),         piece("\n"), piece(word), piece("\n"), piece(extra ? extra : ""),
         piece(extra ? "\n" : "")};
     replace_file(kStatusFile, pieces, sizeof pieces / sizeof pieces[0]);
@@ -119,13 +95,13 @@ void write_seconds_file(const char *path, unsigned long long seconds) {
     int n = snprintf(text, sizeof text, "%llu", seconds);
     if (n < 0 || static_cast<size_t>(n) >= sizeof text)
         return;
-    Piece p{text, static_cast<size_t>(n)};
-    replace_file(path, &p, 1);
+    FilePiece p{text, static_cast<size_t>(n)};
+    (void)replace_file(path, &p, 1);
 }
 
-void write_text_file(const char *path, const char *text, size_t length) {
-    Piece p{text, length};
-    replace_file(path, &p, 1);
+bool write_text_file(const char *path, const char *text, size_t length) {
+    FilePiece p{text, length};
+    return replace_file(path, &p, 1);
 }
 
 void write_pid_file() {
@@ -133,8 +109,22 @@ void write_pid_file() {
     int n = snprintf(text, sizeof text, "%d", static_cast<int>(getpid()));
     if (n < 0 || static_cast<size_t>(n) >= sizeof text)
         return;
-    Piece p{text, static_cast<size_t>(n)};
-    replace_file(kPidFile, &p, 1);
+    FilePiece p{text, static_cast<size_t>(n)};
+    // A pid file left by a run that did not end in order names some other
+    // process: without room for ours, none is better.
+    if (!replace_file(kPidFile, &p, 1))
+        (void)unlink(kPidFile);
+}
+
+void reserve_report_files() {
+    // Made on the main thread while another may end the run: the end waits
+    // for it, and removes what it made.
+    if (!begin_run_file_write())
+        return;
+    const char *location = player.played_location ? player.played_location : "";
+    // Location, the longest word and the PLAYING line, each with its line end.
+    reserve_report_space(strlen(location) + sizeof player.error_text + kStatusExtraMax + 3);
+    end_run_file_write();
 }
 
 void remove_stale_files() {
@@ -150,4 +140,5 @@ void remove_run_files() {
     (void)unlink(kPositionFile);
     (void)unlink(kTitleFile);
     (void)unlink(kPidFile);
+    release_report_space();
 }

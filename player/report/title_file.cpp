@@ -4,6 +4,7 @@
 #include "report/now_playing_title.h"
 #include "report/status_files.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 #include <unistd.h>
@@ -43,9 +44,10 @@ void note_title_tags(GstMessage *message) {
 
     if (text.length == shown.length && memcmp(text.bytes, shown.bytes, text.length) == 0)
         return;
-    if (text.length == 0)
-        (void)unlink(kTitleFile);
-    else
-        write_text_file(kTitleFile, text.bytes, text.length);
-    shown = text;
+    // A text that did not reach the file (no room in /tmp) is not shown:
+    // the next tag with it tries again.
+    const bool written = text.length == 0 ? unlink(kTitleFile) == 0 || errno == ENOENT
+                                          : write_text_file(kTitleFile, text.bytes, text.length);
+    if (written)
+        shown = text;
 }

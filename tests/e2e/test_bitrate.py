@@ -59,6 +59,22 @@ def play(sandbox, location, timeout=30, **kwargs):
     return proc
 
 
+def play_planting_irate(sandbox, ogg, plant):
+    """Plays `ogg` from a server that holds it back for 2 s, calling `plant`
+    with the host path of "/tmp/irate" once the player has started (it
+    removes a stale one at start-up); the run must end with EOS."""
+    with HttpServer({"/jazz": Route(pieces=[(b"", 2.0), (ogg.read_bytes(), 0)],
+                                    content_type="application/ogg",
+                                    content_length=False)}) as server:
+        proc = sandbox.spawn([build_path("player/sorvel"), server.url("/jazz")])
+        status = sandbox.tmp / "sorvi.txt"
+        assert sandbox.wait_for(lambda: status.exists() and "PREPARE" in status.read_text())
+        plant(sandbox.tmp / "irate")
+        proc.wait(30)
+    assert status.read_text().splitlines()[1:] == ["EOS"], proc.stderr
+    return proc
+
+
 def found_lines(proc):
     return [line for line in proc.stderr.splitlines() if line.startswith("we found it at")]
 
@@ -129,17 +145,7 @@ def test_bitrate_of_a_stream_that_changes_the_line_length(sandbox, ogg):
     (sandbox.tmp / "url").write_text(KEY + "\n")
     store_set(sandbox, usr_url0="Jazz,http://jazz.example/,Jazz")
 
-    # The player removes a stale "/tmp/irate" at start-up: write it once the
-    # player has started, while the stream is held back.
-    with HttpServer({"/jazz": Route(pieces=[(b"", 2.0), (ogg.read_bytes(), 0)],
-                                    content_type="application/ogg",
-                                    content_length=False)}) as server:
-        proc = sandbox.spawn([build_path("player/sorvel"), server.url("/jazz")])
-        status = sandbox.tmp / "sorvi.txt"
-        assert sandbox.wait_for(lambda: status.exists() and "PREPARE" in status.read_text())
-        (sandbox.tmp / "irate").write_text("1411200\n")
-        proc.wait(30)
-    assert status.read_text().splitlines()[1:] == ["EOS"], proc.stderr
+    proc = play_planting_irate(sandbox, ogg, lambda irate: irate.write_text("1411200\n"))
     assert (radio / "builtin.list").read_text() == \
         ROCK + 'radio42,Jazz,http://jazz.example/,"1411kbps",radio42]\n' + POP + "no line end"
     assert [p.name for p in radio.iterdir()] == ["builtin.list"]
@@ -147,6 +153,30 @@ def test_bitrate_of_a_stream_that_changes_the_line_length(sandbox, ogg):
     assert found_lines(proc) == ["we found it at [0]"]
     assert store_get(sandbox, "usr_url0") == "Jazz,http://jazz.example/,Jazz"
     assert store_get(sandbox, "nvram_kbps") is None
+
+
+@pytest.mark.parametrize("planted", ["irate FIFO", "irate link", "list FIFO"])
+def test_files_others_write_are_read_only_as_regular_files(sandbox, ogg, planted):
+    """A FIFO nobody writes to in place of "/tmp/irate" or the station list
+    does not hold the run, and a link planted as "/tmp/irate" is not
+    followed: the stream's own bitrate is recorded."""
+    radio = radio_dir(sandbox)
+    if planted == "list FIFO":
+        os.mkfifo(radio / "builtin.list")
+    else:
+        (radio / "builtin.list").write_text(LIST)
+    (sandbox.tmp / "iradio").write_text(KEY)
+    (sandbox.tmp / "url").write_text(KEY + "\n")
+    (sandbox.tmp / "secret").write_text("999000\n")
+    (sandbox.tmp / "secret").chmod(0o600)
+    store_set(sandbox, usr_url0="Jazz,http://jazz.example/,Jazz,old")
+
+    plant = {"irate FIFO": os.mkfifo, "irate link": lambda irate: irate.symlink_to("/tmp/secret"),
+             "list FIFO": lambda irate: None}[planted]
+    play_planting_irate(sandbox, ogg, plant)
+    assert store_get(sandbox, "usr_url0") == 'Jazz,http://jazz.example/,Jazz,"112kbps",radio42]'
+    if planted != "list FIFO":
+        assert (radio / "builtin.list").read_text() == ROCK + JAZZ_112 + POP
 
 
 def test_list_that_cannot_be_opened_is_skipped_silently(sandbox, ogg):

@@ -12,7 +12,9 @@ import signal
 import socket
 import struct
 import subprocess
+import sys
 import threading
+import time
 
 import pytest
 
@@ -518,16 +520,58 @@ def test_tmp_full_from_the_start_does_not_stop_playback(sb):
     assert leftovers(sb) == [] and not (sb.run / "sorvel.pid").exists()
 
 
+# Takes every block /tmp gives back, at once: C calls in a tight loop.
+FILLER = """
+import ctypes, os, sys, time
+fd = os.open(sys.argv[1], os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
+write, block, end = ctypes.CDLL(None).write, bytes(4096), time.monotonic() + 60
+while time.monotonic() < end:
+    for _ in range(10000):
+        write(fd, block, 4096)
+"""
+
+
 def test_tmp_full_while_playing_still_reports_the_end(sb):
+    """Another process takes every block /tmp gives back from the moment the
+    position is first written: the reports go on, and a reader polling them
+    never sees one empty or cut, the final status included."""
     sb.small_fs(sb.tmp, 64)
     sb.keep.add("filler")
+    seen, bad, stop = [], [], threading.Event()
+
+    def poll():
+        while not stop.is_set():
+            for name in ("sorvi.txt", "duration.txt", "position.txt"):
+                try:
+                    text = (sb.tmp / name).read_text()
+                except FileNotFoundError:
+                    continue
+                if name == "position.txt" and text.isdigit():
+                    seen.append(int(text))
+                elif not (text.isdigit() if name != "sorvi.txt" else
+                          text.startswith(location + "\n") and text.endswith("\n")):
+                    bad.append((name, text))
+            time.sleep(0.001)
+
     with HttpServer({"/s": mp3_stream()}) as server:
         location = server.url("/s")
+        poller = threading.Thread(target=poll, daemon=True)
+        poller.start()
         proc = sb.spawn([SORVEL, location])
-        assert sb.wait_for(lambda: (sb.tmp / "position.txt").exists(), 10)
-        sb.fill(sb.tmp)
-        assert proc.wait(30) == 0
-    # The status file's own room is enough for its last word.
+        assert sb.wait_for(lambda: seen, 10)
+        fillers = [subprocess.Popen([sys.executable, "-c", FILLER, str(sb.tmp / "filler")])
+                   for _ in range(2)]
+        try:
+            assert sb.wait_for(lambda: shutil.disk_usage(sb.tmp).free < 4096, 5)
+            at_fill = seen[-1]
+            assert proc.wait(30) == 0
+        finally:
+            stop.set()
+            for filler in fillers:
+                filler.kill()
+                filler.wait()
+        poller.join(5)
+    assert bad == [] and max(seen) > at_fill
     assert status_lines(sb) == [location, "EOS"]
     assert run_files_gone(sb) and leftovers(sb) == []
 

@@ -2,6 +2,7 @@
 does in each phase of a run, what it must not do before playback has begun,
 and that SIGTERM still ends a run whose threads are busy or stuck."""
 
+import fcntl
 import os
 import signal
 import threading
@@ -219,19 +220,18 @@ def test_sigterm_ends_a_run_whose_source_is_stuck_in_a_read(sandbox):
 
 
 def test_sigterm_ends_a_run_whose_main_loop_is_blocked(sandbox):
-    """The station list is a FIFO nobody writes: the bitrate recording at the
-    PLAYING report blocks the main loop reading it. SIGTERM must not need the
-    main loop."""
+    """Another program holds the settings store's writers' lock: the PLAYING
+    report blocks the main loop setting "radio_preparing". SIGTERM must not
+    need the main loop."""
     sb = sandbox
-    (sb.tmp / "iradio").write_text("radio42")
-    (sb.etc_ro / "radio").mkdir(exist_ok=True)
-    os.mkfifo(sb.etc_ro / "radio" / "builtin.list")
-    proc = start(sb, local_copy(sb, "ogg", 30), controller=True)
-    wait_status_word(sb, "PLAYING")
-    time.sleep(3)
-    # Blocked indeed: the position timer, on the same loop, never wrote.
-    assert position(sb) is None
-    assert_killed(sb, proc)
+    with open(f"{sb.nvram_file}.lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        proc = start(sb, local_copy(sb, "ogg", 30), controller=True)
+        wait_status_word(sb, "PLAYING")
+        time.sleep(3)
+        # Blocked indeed: the position timer, on the same loop, never wrote.
+        assert position(sb) is None
+        assert_killed(sb, proc)
 
 
 def test_signal_storm_leaves_the_player_responsive(sandbox):

@@ -12,6 +12,7 @@ add_unit_test(iradio_update_test
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/unit/bitrate/iradio_update_test.cpp
             ${CMAKE_SOURCE_DIR}/player/bitrate/iradio_update.cpp
             ${CMAKE_SOURCE_DIR}/player/bitrate/station_list.cpp
+            ${CMAKE_SOURCE_DIR}/player/regular_file.cpp
     LIBS)
 target_include_directories(iradio_update_test PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/player
                                                    ${CMAKE_SOURCE_DIR}/platform)

@@ -28,6 +28,10 @@ TEST(NowPlayingTitle, EveryLineBreakingOrControlCharacterBecomesOneSpace) {
     EXPECT_EQ("a b c\xc2\xa0\xc2\xa9", built("", "a\xc2\x85"
                                                  "b\xc2\x9f"
                                                  "c\xc2\xa0\xc2\xa9"));
+    // Line and paragraph separators (U+2028, U+2029); their neighbours stay.
+    EXPECT_EQ("a b c\xe2\x80\xa7\xe2\x80\xaa", built("", "a\xe2\x80\xa8"
+                                                         "b\xe2\x80\xa9"
+                                                         "c\xe2\x80\xa7\xe2\x80\xaa"));
     // Other text, invalid or not, is passed on as received.
     EXPECT_EQ("Caf\xc3\xa9 \xe2\x80\x94 \xff", built("", "Caf\xc3\xa9 \xe2\x80\x94 \xff"));
 }
@@ -46,9 +50,21 @@ TEST(NowPlayingTitle, LongTextIsCutAtACharacterBoundary) {
         EXPECT_EQ(title.substr(0, 1 + whole * ch.size()), got) << ch.size();
     }
 
-    // The artist alone fills the limit; the cut can fall in the separator.
-    const std::string artist(kTitleMaxBytes - 1, 'a');
-    EXPECT_EQ(artist + " ", built(artist, "Song"));
+    // The artist is cut first, at a character boundary, so that the title
+    // is always there; the separator only with some artist before it.
+    const std::string song = "Song\xe2\x80\xa8!";
+    for (const size_t artist_bytes : {kTitleMaxBytes - 8, kTitleMaxBytes, 4 * kTitleMaxBytes}) {
+        std::string artist;
+        while (artist.size() < artist_bytes)
+            artist += "\xc3\xa9";
+        const std::string got = built(artist, song);
+        EXPECT_EQ(kTitleMaxBytes - 1, got.size()) << artist_bytes;
+        EXPECT_EQ(artist.substr(0, kTitleMaxBytes - 10) + " - Song !", got) << artist_bytes;
+    }
+    EXPECT_EQ("a - " + std::string(kTitleMaxBytes - 4, 't'),
+              built("artist", std::string(kTitleMaxBytes - 4, 't')));
+    EXPECT_EQ(std::string(kTitleMaxBytes - 3, 't'),
+              built("artist", std::string(kTitleMaxBytes - 3, 't')));
     // A control character that reaches the limit still counts one byte.
     EXPECT_EQ(std::string(kTitleMaxBytes - 1, 'z') + " ",
               built("", std::string(kTitleMaxBytes - 1, 'z') + "\xc2\x85tail"));

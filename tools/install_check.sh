@@ -143,7 +143,7 @@ check_elf() { # file, expected NEEDED (sorted, space-separated)
 check_elf usr/bin/nvram "libc.so.6 "
 check_elf usr/bin/ostrel "libc.so.6 libshared.so "
 check_elf "usr/lib/libshared.so.$version" "libc.so.6 "
-check_elf usr/bin/sorvel "libc.so.6 libglib-2.0.so.0 libgobject-2.0.so.0 libgstapp-1.0.so.0 libgstbase-1.0.so.0 libgstreamer-1.0.so.0 libmms.so.0 libshared.so "
+check_elf usr/bin/sorvel "libc.so.6 libgio-2.0.so.0 libglib-2.0.so.0 libgobject-2.0.so.0 libgstapp-1.0.so.0 libgstbase-1.0.so.0 libgstreamer-1.0.so.0 libmms.so.0 libshared.so "
 # The vendor's libshared.so (no version in its name) must satisfy what the
 # programs record, so the SONAME carries no version.
 soname=$("$readelf" -d "$stage/usr/lib/libshared.so.$version" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')

@@ -1,6 +1,6 @@
 #include "report/report_reserve.h"
 
-#include "report/status_files.h"
+#include "report/report_paths.h"
 
 #include <unique_fd.h>
 

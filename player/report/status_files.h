@@ -1,16 +1,10 @@
 // The files through which the rest of the router follows the player.
 #pragma once
 
+#include "report/report_paths.h"
+
 #include <cstddef>
 #include <cstdint>
-
-inline constexpr const char *kStatusFile = "/tmp/sorvi.txt";
-inline constexpr const char *kDurationFile = "/tmp/duration.txt";
-inline constexpr const char *kPositionFile = "/tmp/position.txt";
-inline constexpr const char *kPidFile = "/var/run/sorvel.pid";
-inline constexpr const char *kIrateFile = "/tmp/irate";
-inline constexpr const char *kSeekFile = "/tmp/seek.txt";
-inline constexpr const char *kTitleFile = "/tmp/title.txt";
 
 // Longest third line of the status file, its NUL included.
 inline constexpr size_t kStatusExtraMax = 64;

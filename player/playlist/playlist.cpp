@@ -25,12 +25,21 @@ char lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// needle must be lower case.
+// needle must be lower case and not empty.
 std::size_t find_any_case(std::string_view text, std::string_view needle, std::size_t from) {
     if (needle.size() > text.size()) {
         return npos;
     }
+    // Every marker starts with a character that has no case ('[', '<', '#'):
+    // the library's search skips to its candidates far faster.
+    const bool caseless_start = needle[0] < 'a' || needle[0] > 'z';
     for (std::size_t i = from; i + needle.size() <= text.size(); ++i) {
+        if (caseless_start) {
+            i = text.find(needle[0], i);
+            if (i == npos || i + needle.size() > text.size()) {
+                return npos;
+            }
+        }
         std::size_t k = 0;
         while (k < needle.size() && lower(text[i + k]) == needle[k]) {
             ++k;

@@ -146,13 +146,14 @@ void switch_to_sniffing() {
 void perform_redirect(const char *location, GstBusFunc bus_watch) {
     player.sniffing = 0;
     redirect_done = true;
-    // An XSPF was typed as XML on its way here; that type says nothing about
-    // the entry's stream, whose own errors must read as they are. The name
-    // is not freed, as on_unknown_type never frees one.
-    player.unknown_type_name.store(nullptr);
 
     GstElement *old_pipeline = player.pipeline.load();
     gst_element_set_state(old_pipeline, GST_STATE_NULL);
+    // An XSPF was typed as XML on its way here; that type says nothing about
+    // the entry's stream, whose own errors must read as they are. The
+    // decoder that named it is long gone and only this thread reads the
+    // name, so it can be freed.
+    g_free(player.unknown_type_name.exchange(nullptr));
     remove_from_pipeline(old_pipeline, player.playlist_sink);
     remove_from_pipeline(old_pipeline, player.source);
     player.source = nullptr;

@@ -108,17 +108,12 @@ TEST(AnyBody, EntryAsEveryReaderFindsIt) {
         bool uri_list;
         const char *entry;
     } rows[] = {
-        {"[Playlist]\nFile1=http://a/\n", false, "http://a/"},
         {"[PLAYLIST]\r\nFile1=HTTP://A/\r\n", false, "HTTP://A/"},
-        {bom + "[playlist]\nFile1=http://a/\n", false, "http://a/"},
-        {bom + "<ASX><Ref href=\"http://a/\"/></ASX>", false, "http://a/"},
         {bom + "#EXTM3U\nhttp://a/\n", true, "http://a/"},
-        {bom + "#EXTM3U\r\n#EXTINF:-1,x\r\nhttp://a/\r\n", false, "http://a/"},
         {bom + "mms://a/\nhttp://b/\n", false, "mms://a/"},
         {"#extm3u\n\nrelative.mp3\n", false, "relative.mp3"},
         {"http://short/", false, "http://short/"},
         {bom + "\xEF\xBB\xBFhttp://a/\n", false, kNone}, // one mark, not two
-        {bom + "just some words\n", false, kNone},
         {"a:b\nhttp://a/\n", false, kNone},
         {xspf_head + "<title>t</title><trackList>\n<track><location>\n  http://a/ "
                      "</location></track>\n<track><location>http://b/</location></track>\n"
@@ -129,9 +124,7 @@ TEST(AnyBody, EntryAsEveryReaderFindsIt) {
                      "<track><location>http://b/</location></track></trackList>",
          false, kNone},
         {xspf_head + "<trackList/><location>http://a/</location>", false, kNone},
-        {xspf_head + "<trackList></trackList><location>http://a/</location>", false, kNone},
         {xspf_head + "<trackList><track><location>http://a/", false, kNone},
-        {xspf_head + "<trackList><track><location/></track>", false, kNone},
         {"<playlist><location>http://a/</location></playlist>", false, kNone},
     };
     for (const Row &row : rows) {

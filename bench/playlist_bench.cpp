@@ -64,6 +64,17 @@ void BM_UriListEntryLast(benchmark::State &state) {
 }
 BENCHMARK(BM_UriListEntryLast);
 
+// XSPF: a long title list before the track list, its one location last.
+void BM_XspfLocationLast(benchmark::State &state) {
+    static const std::string text =
+        fill("<?xml version=\"1.0\"?>\n<playlist version=\"1\"><title>",
+             "A station with a long description of itself. ",
+             "</title><trackList><track><location>http://a.example/live</location></track>"
+             "</trackList></playlist>\n");
+    run(state, text, false, true);
+}
+BENCHMARK(BM_XspfLocationLast);
+
 // Hostile text: no marker, but "<as" over and over, so the case-blind
 // marker search keeps matching three characters and failing on the fourth.
 void BM_NoMarkerNearMisses(benchmark::State &state) {

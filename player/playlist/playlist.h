@@ -1,8 +1,10 @@
 // Finds the one location a playlist names, from the playlist's raw text.
 //
-// Three kinds are understood: a URI list (recognised by the decoder's caps,
-// so the caller says so), PLS (marked by "[playlist]") and ASX (marked by
-// "<ASX" in any letter case). The text may be incomplete, hostile or
+// Understood: a URI list or M3U (recognised by the decoder's caps, so the
+// caller says so; otherwise by its "#EXTM3U" header or a first entry with a
+// scheme), PLS (marked by "[playlist]"), ASX (marked by "<ASX") and XSPF
+// (marked by "<playlist"), markers in any letter case. A leading UTF-8
+// byte-order mark is skipped. The text may be incomplete, hostile or
 // truncated; nothing is read outside it and nothing is written.
 #pragma once
 
@@ -20,7 +22,7 @@ struct PlaylistLocation {
 // follows a NUL is never looked at. An empty entry counts as no entry.
 std::optional<PlaylistLocation> find_playlist_location(std::string_view text, bool uri_list);
 
-// Whether the text says it is a playlist at all: it holds "[playlist]" or
-// "<ASX", in any letter case (before any NUL). A playlist with a marker but
-// no usable entry is still a playlist; a text without one is not.
+// Whether the text says it is a playlist at all: it holds "[playlist]",
+// "<ASX", "<playlist" or "#EXTM3U", in any letter case (before any NUL). A playlist with a marker
+// but no usable entry is still a playlist; a text without one is not.
 bool has_playlist_marker(std::string_view text);

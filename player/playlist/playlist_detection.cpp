@@ -27,6 +27,15 @@ bool is_short_text_error(const BusErrorFacts &facts) {
            facts.source_name == kTypefindName && facts.parent_name == kDecoderName;
 }
 
+// XSPF of more than a few hundred bytes is typed as XML, which no element
+// decodes: the decoder reports the type as unknown, then gives up.
+bool is_xml_error(const BusErrorFacts &facts) {
+    const bool xml =
+        facts.unknown_type == "application/xml" || facts.unknown_type == "application/xspf+xml";
+    return xml && facts.domain == ErrorDomain::core &&
+           facts.code == GST_CORE_ERROR_MISSING_PLUGIN && facts.source_name == kDecoderName;
+}
+
 } // namespace
 
 ErrorRoute route_bus_error(const BusErrorFacts &facts) {
@@ -46,12 +55,11 @@ ErrorRoute route_bus_error(const BusErrorFacts &facts) {
     if (facts.source_name == kDecoderName && facts.redirect_count == 1) {
         return ErrorRoute::read_uri_list;
     }
-    if (facts.is_http == 1 && is_text_file_error(facts)) {
+    // An empty body, or one no one can identify, looks just like a short
+    // text; an error page like a long one.
+    if (facts.is_http == 1 &&
+        (is_text_file_error(facts) || is_short_text_error(facts) || is_xml_error(facts))) {
         return ErrorRoute::read_playlist;
-    }
-    // An empty body, or one no one can identify, looks just the same.
-    if (facts.is_http == 1 && is_short_text_error(facts)) {
-        return ErrorRoute::read_playlist_or_fail;
     }
     return ErrorRoute::report;
 }

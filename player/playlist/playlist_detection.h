@@ -24,6 +24,7 @@ struct BusErrorFacts {
     std::string_view message;
     int redirect_count;
     int is_http;
+    std::string_view unknown_type; // caps name the decoder had no element for; empty if none
     PlaylistPhase phase;
 };
 
@@ -31,11 +32,10 @@ enum class ErrorRoute {
     report,        // end the run with this error
     ignore,        // from an element released when the pipeline was rewired
     read_uri_list, // the decoder gave up on a URI list: read it
-    read_playlist, // text on an http: source: count a new playlist, read it
-    // a type GStreamer could not find on an http: source: perhaps a playlist
-    // too short to tell; read it like one, but if what is read is no
-    // playlist at all, this error is the run's end after all
-    read_playlist_or_fail,
+    // text, XML or a type GStreamer could not find on an http: source:
+    // perhaps a playlist; count a new one and read it, but if what is read
+    // is no playlist at all, this error is the run's end after all
+    read_playlist,
 };
 
 ErrorRoute route_bus_error(const BusErrorFacts &facts);

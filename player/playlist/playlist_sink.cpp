@@ -82,9 +82,11 @@ GstFlowReturn on_playlist_buffer(GstAppSink *sink, gpointer) {
 gchar *take_redirect_location(bool *is_playlist) {
     MutexLock lock(&text_lock);
     const std::string_view text = playlist_text.view();
+    const bool uri_list = player.uri_list_seen.load() == 1;
+    // GStreamer's own recognition of a URI list is as good as a marker.
     if (is_playlist)
-        *is_playlist = has_playlist_marker(text);
-    const auto found = find_playlist_location(text, player.uri_list_seen.load() == 1);
+        *is_playlist = uri_list || has_playlist_marker(text);
+    const auto found = find_playlist_location(text, uri_list);
     gchar *location = found ? g_strndup(text.data() + found->offset, found->length) : nullptr;
     playlist_text.clear();
     return location;

@@ -40,6 +40,6 @@ GstFlowReturn on_playlist_buffer(GstAppSink *sink, gpointer user_data);
 // Main thread: the location named by the playlist text received so far
 // (a URI list when uri_list_seen is set), as a new string for g_free, or
 // null when the text names none; `*is_playlist` (when given) says whether
-// the text carries a playlist marker at all. The text is released either
-// way: the location is handed over once.
+// the text carries a playlist marker at all (or was typed a URI list). The
+// text is released either way: the location is handed over once.
 gchar *take_redirect_location(bool *is_playlist = nullptr);

@@ -14,11 +14,11 @@ namespace {
 // Set once the second pipeline exists; only the main thread reads it.
 bool redirect_done = false;
 
-// The message of a "type not found" that sent us reading: it stands as the
-// run's error if what was read turns out to be no playlist. Kept until exit
-// like the other heap copies; a plain pointer, so no destructor runs at exit
-// while the final status is being written.
-gchar *unidentified_error = nullptr;
+// The message of the error that sent us reading (a text file, a type not
+// found, XML): it stands as the run's error if what was read turns out to be
+// no playlist. Kept until exit like the other heap copies; a plain pointer,
+// so no destructor runs at exit while the final status is being written.
+gchar *reading_error = nullptr;
 
 PlaylistPhase current_phase() {
     if (redirect_done)
@@ -82,6 +82,8 @@ bool handle_playlist_error(GstMessage *message) {
     facts.message = error && error->message ? std::string_view(error->message) : "";
     facts.redirect_count = player.redirect_count.load();
     facts.is_http = player.is_http.load();
+    const gchar *unknown_type = player.unknown_type_name.load();
+    facts.unknown_type = unknown_type ? std::string_view(unknown_type) : std::string_view();
     facts.phase = current_phase();
 
     switch (route_bus_error(facts)) {
@@ -93,12 +95,8 @@ bool handle_playlist_error(GstMessage *message) {
         switch_to_sniffing();
         return true;
     case ErrorRoute::read_playlist:
-        player.redirect_count.fetch_add(1);
-        switch_to_sniffing();
-        return true;
-    case ErrorRoute::read_playlist_or_fail:
-        g_free(unidentified_error);
-        unidentified_error = g_strndup(facts.message.data(), facts.message.size());
+        g_free(reading_error);
+        reading_error = g_strndup(facts.message.data(), facts.message.size());
         player.redirect_count.fetch_add(1);
         switch_to_sniffing();
         return true;
@@ -117,10 +115,11 @@ PlaylistEnd handle_playlist_end_of_stream(const char **error_message, GstBusFunc
         perform_redirect(location.get(), bus_watch);
         return PlaylistEnd::redirected;
     }
-    // An empty body or unidentifiable bytes would otherwise end as a
-    // successful "EOS", and the controller would move on as if it played.
-    if (unidentified_error && !is_playlist) {
-        *error_message = unidentified_error;
+    // An empty body, unidentifiable bytes or an error page would otherwise
+    // end as a successful "EOS", and the controller would move on as if it
+    // played. A playlist without a usable entry still ends that way.
+    if (reading_error && !is_playlist) {
+        *error_message = reading_error;
         return PlaylistEnd::not_a_playlist;
     }
     return PlaylistEnd::none;
@@ -150,6 +149,11 @@ void perform_redirect(const char *location, GstBusFunc bus_watch) {
 
     GstElement *old_pipeline = player.pipeline.load();
     gst_element_set_state(old_pipeline, GST_STATE_NULL);
+    // An XSPF was typed as XML on its way here; that type says nothing about
+    // the entry's stream, whose own errors must read as they are. The
+    // decoder that named it is long gone and only this thread reads the
+    // name, so it can be freed.
+    g_free(player.unknown_type_name.exchange(nullptr));
     remove_from_pipeline(old_pipeline, player.playlist_sink);
     remove_from_pipeline(old_pipeline, player.source);
     player.source = nullptr;

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     FuzzInput in(data, size);
@@ -46,5 +47,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FUZZ_CHECK(found.has_value() == whole.has_value());
     if (found)
         FUZZ_CHECK(found->offset == whole->offset && found->length == whole->length);
+
+    // A byte-order mark in front changes nothing but where the entry stands.
+    constexpr std::string_view bom = "\xEF\xBB\xBF";
+    if (gathered.substr(0, bom.size()) != bom) {
+        const std::string marked = std::string(bom) + std::string(gathered);
+        const auto with_bom = find_playlist_location(marked, uri_list);
+        FUZZ_CHECK(with_bom.has_value() == found.has_value());
+        if (with_bom)
+            FUZZ_CHECK(with_bom->offset == found->offset + bom.size() &&
+                       with_bom->length == found->length);
+    }
     return 0;
 }

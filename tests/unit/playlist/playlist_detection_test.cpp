@@ -38,10 +38,19 @@ BusErrorFacts uri_list_gave_up() {
     return f;
 }
 
+// A longer XSPF: typed XML, then the decoder's missing plug-in.
+BusErrorFacts xml_gave_up() {
+    BusErrorFacts f = uri_list_gave_up();
+    f.redirect_count = 0;
+    f.unknown_type = "application/xml";
+    return f;
+}
+
 TEST(PlaylistDetection, EachFormOnHttpIsRead) {
     EXPECT_EQ(route_bus_error(long_text()), ErrorRoute::read_playlist);
     // What GStreamer cannot identify may be a short playlist, or nothing.
-    EXPECT_EQ(route_bus_error(short_text()), ErrorRoute::read_playlist_or_fail);
+    EXPECT_EQ(route_bus_error(short_text()), ErrorRoute::read_playlist);
+    EXPECT_EQ(route_bus_error(xml_gave_up()), ErrorRoute::read_playlist);
     EXPECT_EQ(route_bus_error(uri_list_gave_up()), ErrorRoute::read_uri_list);
 }
 
@@ -51,7 +60,7 @@ TEST(PlaylistDetection, TranslatedMessagesStillRecognised) {
     EXPECT_EQ(route_bus_error(f), ErrorRoute::read_playlist);
     f = short_text();
     f.message = "Der Typ des Datenstroms konnte nicht bestimmt werden.";
-    EXPECT_EQ(route_bus_error(f), ErrorRoute::read_playlist_or_fail);
+    EXPECT_EQ(route_bus_error(f), ErrorRoute::read_playlist);
     // The English text is enough on its own, whatever posted it.
     f = long_text();
     f.source_name = "source";
@@ -60,7 +69,7 @@ TEST(PlaylistDetection, TranslatedMessagesStillRecognised) {
 }
 
 TEST(PlaylistDetection, OnlyHttpSourcesAreReadAsPlaylists) {
-    for (BusErrorFacts f : {long_text(), short_text()}) {
+    for (BusErrorFacts f : {long_text(), short_text(), xml_gave_up()}) {
         f.is_http = 0;
         EXPECT_EQ(route_bus_error(f), ErrorRoute::report);
     }
@@ -80,6 +89,10 @@ TEST(PlaylistDetection, LookalikeErrorsAreReported) {
     // A missing plug-in without a URI list seen is just a missing plug-in.
     f = uri_list_gave_up();
     f.redirect_count = 0;
+    EXPECT_EQ(route_bus_error(f), ErrorRoute::report);
+    // ... and so it is after any type that is not XML (HTML among them).
+    f = xml_gave_up();
+    f.unknown_type = "text/html";
     EXPECT_EQ(route_bus_error(f), ErrorRoute::report);
     // A failing http: source (404, refused) ends the run.
     f = long_text();
@@ -108,7 +121,7 @@ TEST(PlaylistDetection, OneLevelOfPlaylistIsFollowed) {
     f.domain = ErrorDomain::resource;
     EXPECT_EQ(route_bus_error(f), ErrorRoute::report);
     // A playlist inside the playlist's entry, in every form, ends it too.
-    for (BusErrorFacts nested : {long_text(), short_text(), uri_list_gave_up()}) {
+    for (BusErrorFacts nested : {long_text(), short_text(), uri_list_gave_up(), xml_gave_up()}) {
         nested.phase = PlaylistPhase::redirected;
         nested.source_name = nested.source_name == "typefind" ? "typefind" : "decoder2";
         nested.parent_name = nested.source_name == "typefind" ? "decoder2" : "pipeline2";

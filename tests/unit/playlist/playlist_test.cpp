@@ -42,7 +42,6 @@ TEST(PlsPlaylist, OnlyTextAfterTheMarkerCounts) {
     EXPECT_EQ(entry_of("http://before/\n[playlist]\nNumberOfEntries=0\n"), kNone);
     EXPECT_EQ(entry_of("[playlist]"), kNone);
     EXPECT_EQ(entry_of("[playlist]http:"), "http:");
-    EXPECT_EQ(entry_of("[Playlist]\nFile1=http://a/\n"), kNone);
 }
 
 TEST(PlsPlaylist, PlsMarkerWinsOverAsx) {
@@ -98,8 +97,43 @@ TEST(UriList, FirstLineThatIsNeitherBlankNorComment) {
     EXPECT_EQ(entry_of("[playlist]\nFile1=http://a/\n", true), "[playlist]");
 }
 
+// Bodies as stations and desktop editors write them: a byte-order mark, a
+// header in another letter case, XSPF, an M3U that GStreamer did not type.
+TEST(AnyBody, EntryAsEveryReaderFindsIt) {
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string xspf_head = "<?xml version=\"1.0\"?>\n<playlist version=\"1\" "
+                                  "xmlns=\"http://xspf.org/ns/0/\">\n";
+    struct Row {
+        std::string text;
+        bool uri_list;
+        const char *entry;
+    } rows[] = {
+        {"[PLAYLIST]\r\nFile1=HTTP://A/\r\n", false, "HTTP://A/"},
+        {bom + "#EXTM3U\nhttp://a/\n", true, "http://a/"},
+        {bom + "mms://a/\nhttp://b/\n", false, "mms://a/"},
+        {"#extm3u\n\nrelative.mp3\n", false, "relative.mp3"},
+        {"http://short/", false, "http://short/"},
+        {bom + "\xEF\xBB\xBFhttp://a/\n", false, kNone}, // one mark, not two
+        {"a:b\nhttp://a/\n", false, kNone},
+        {xspf_head + "<title>t</title><trackList>\n<track><location>\n  http://a/ "
+                     "</location></track>\n<track><location>http://b/</location></track>\n"
+                     "</trackList></playlist>",
+         false, "http://a/"},
+        {bom + "<PLAYLIST><TRACKLIST><TRACK><LOCATION>https://a/</LOCATION>", false, "https://a/"},
+        {xspf_head + "<trackList><track><location>file:///a</location></track>"
+                     "<track><location>http://b/</location></track></trackList>",
+         false, kNone},
+        {xspf_head + "<trackList/><location>http://a/</location>", false, kNone},
+        {xspf_head + "<trackList><track><location>http://a/", false, kNone},
+        {"<playlist><location>http://a/</location></playlist>", false, kNone},
+    };
+    for (const Row &row : rows) {
+        EXPECT_EQ(entry_of(row.text, row.uri_list), row.entry) << row.text;
+    }
+}
+
 TEST(NoPlaylist, TextWithoutMarkerHasNoEntry) {
-    EXPECT_EQ(entry_of("http://looks/like/a/list\n"), kNone);
+    EXPECT_EQ(entry_of("see http://looks/like/a/list\n"), kNone);
     EXPECT_EQ(entry_of("<html><body><a href=\"http://x/\">x</a></body></html>"), kNone);
     EXPECT_EQ(entry_of(""), kNone);
     EXPECT_EQ(entry_of("[playlis"), kNone);
@@ -113,9 +147,12 @@ TEST(NoPlaylist, MarkerSaysWhetherTextIsAPlaylistAtAll) {
     EXPECT_TRUE(has_playlist_marker("[Playlist]\r\nFile1=ftp://x/\r\n"));
     EXPECT_TRUE(has_playlist_marker("<asx version=\"3.0\"></asx>"));
     EXPECT_TRUE(has_playlist_marker("junk <ASX>"));
+    EXPECT_TRUE(has_playlist_marker("<?xml?><playlist><trackList/></playlist>"));
+    EXPECT_TRUE(has_playlist_marker("\xEF\xBB\xBF#extm3u\n"));
     EXPECT_FALSE(has_playlist_marker(""));
     EXPECT_FALSE(has_playlist_marker("http://looks/like/a/list\n"));
     EXPECT_FALSE(has_playlist_marker("[playlis"));
+    EXPECT_FALSE(has_playlist_marker("<html><title>Playlist not found</title></html>"));
     EXPECT_FALSE(has_playlist_marker("\xff\xfb\x90\0[playlist]"s));
 }
 

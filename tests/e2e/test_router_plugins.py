@@ -8,6 +8,7 @@ decoders in their place (the table's alternatives for MP3 and AAC; WMA has
 no other). Under the emulator, a station whose plug-ins the sysroot lacks
 (it has no gstreamer1.0-plugins-bad) skips with that reason."""
 
+import os
 import signal
 import time
 
@@ -17,12 +18,13 @@ import media
 from harness import BUILD_DIR, Sandbox, emulator_prefix
 from http_server import HttpServer, Icecast, Route
 from mmsh_server import MmshServer
-from router_plugins import make_plugin_set, readme_plugins
+from router_plugins import (
+    WITHOUT_CODEC_LIBRARY, build_registries, make_plugin_set, readme_plugins)
 from signals_support import SORVEL, run_files_gone, status_lines, status_word
 
 SETS = {
     # what a router image that leaves the codec library out carries
-    "small": ("libgstlibav",),
+    "small": WITHOUT_CODEC_LIBRARY,
     # the codec library's decoders where the table offers them instead
     "libav": ("libgstmpg123", "libgstfaad"),
 }
@@ -50,6 +52,12 @@ STATIONS = {
     "ogg-alsasink": ("small", [OGG], "ogg", 44100, "EOS"),
 }
 SINKS = {"ogg-alsasink": "alsasink device=null"}
+# Under the sanitizers, a player that goes from a playlist to its stream with
+# only these plug-ins registered is left with one 32-byte GLib data list
+# that the HTTP source's teardown allocates inside g_object_unref (GLib and
+# libgstsoup, not the player; with every plug-in registered it is not
+# reported): leak checking is off for those runs, the other checks stay on.
+NO_LEAK_CHECK = ("pls-mp3", "m3u-mp3")
 TITLE = "Router Radio"
 
 
@@ -107,15 +115,7 @@ def plugin_sets(tmp_path_factory):
     """{set: (environment, plug-in files missing here)}, registries built."""
     sets = {name: make_plugin_set(BUILD_DIR / "router-plugins" / name, leave_out)
             for name, leave_out in SETS.items()}
-    # One registry per set, both built at once: a player on a file that is
-    # not there gets no further than gst_init and its first error.
-    builds = []
-    for name, (env, _) in sets.items():
-        sb = Sandbox(tmp_path_factory.mktemp(f"registry-{name}"))
-        builds.append((sb, sb.spawn([SORVEL, "/.sandbox/none.ogg"], env=env)))
-    for sb, proc in builds:
-        proc.wait(300)
-        sb.close()
+    build_registries([env for env, _ in sets.values()], tmp_path_factory.mktemp("registries"))
     return sets
 
 
@@ -140,6 +140,8 @@ def runs(plugin_sets, tmp_path_factory):
             env = dict(plugin_sets[plugin_set][0], http_proxy=None, HTTP_PROXY=None)
             if name in SINKS:
                 env["SORVEL_AUDIO_SINK"] = SINKS[name]
+            if name in NO_LEAK_CHECK and "ASAN_OPTIONS" in os.environ:
+                env["ASAN_OPTIONS"] = os.environ["ASAN_OPTIONS"] + ":detect_leaks=0"
             sb = Sandbox(tmp_path_factory.mktemp(name))
             location = _serve(kind, http, mms, icecast)
             started[name] = Run(sb, sb.spawn([SORVEL, location], env=env), location)

@@ -315,9 +315,11 @@ def main():
               f"| {median(rs, 'exit_ms'):.0f} ms ({min(exits):.0f}–{max(exits):.0f}) |")
     if router:
         # Paired by round, like the playlists below.
-        print("\n| router set, each round less the full registry's | time to PLAYING | peak RSS |")
-        print("|---|---|---|")
-        for name, base in (("sorvel, router set", "sorvel"), ("sorvel Ogg, router set", "sorvel Ogg")):
+        print("\n| sorvel, router set | time to PLAYING | less the full registry's "
+              "| peak RSS | less the full registry's |")
+        print("|---|---|---|---|---|")
+        for label, name, base in (("MP3 stream", "sorvel, router set", "sorvel"),
+                                  ("Ogg stream", "sorvel Ogg, router set", "sorvel Ogg")):
             if name not in runs:
                 continue
             cells = []
@@ -326,7 +328,8 @@ def main():
                 digits = 0 if scale == 1 else 1
                 cells.append(f"{statistics.median(diffs):+.{digits}f} {unit} "
                              f"({min(diffs):+.{digits}f} to {max(diffs):+.{digits}f})")
-            print(f"| {name[7:]} | {cells[0]} | {cells[1]} |")
+            print(f"| {label} | {median(runs[name], 'playing_ms'):.0f} ms | {cells[0]} "
+                  f"| {median(runs[name], 'hwm_kib') / 1024:.1f} MB | {cells[1]} |")
     if short_players:
         stream = median(runs["sorvel"], "playing_ms")
         ogg_direct = median(runs["sorvel Ogg"], "playing_ms")
@@ -336,11 +339,6 @@ def main():
         print("|---|---|---|")
         print(f"| MP3 stream | {stream:.0f} ms | – |")
         print(f"| Ogg stream | {ogg_direct:.0f} ms | – |")
-        if "sorvel Ogg, router set" in runs:
-            ogg_router = runs["sorvel Ogg, router set"]
-            print(f"| Ogg stream, router set | {median(ogg_router, 'playing_ms'):.0f} ms "
-                  f"(peak RSS {median(ogg_router, 'hwm_kib') / 1024:.1f} MB, full registry "
-                  f"{median(runs['sorvel Ogg'], 'hwm_kib') / 1024:.1f} MB) | – |")
         for name, base in (("sorvel PLS→MP3", "sorvel"), ("sorvel M3U→MP3", "sorvel")):
             t = median(runs[name], "playing_ms")
             diffs = [a["playing_ms"] - b["playing_ms"] for a, b in zip(runs[name], runs[base])]

@@ -48,8 +48,9 @@ STATIONS = {
     # decoder, so this run must fail; were the restriction lost, it would play.
     "wma-mms-small": ("small", [], "mms", None, "INVALID:audio/x-wma"),
     # The router's own output element comes from the set too (ALSA's null
-    # device: no sound card here).
-    "ogg-alsasink": ("small", [OGG], "ogg", 44100, "EOS"),
+    # device: no sound card here). It takes audio as fast as it comes, so
+    # the stream comes at playing pace, or PLAYING would pass unseen.
+    "ogg-alsasink": ("small", [OGG], "paced-ogg", 44100, "EOS"),
 }
 SINKS = {"ogg-alsasink": "alsasink device=null"}
 # Under the sanitizers, a player that goes from a playlist to its stream with
@@ -83,6 +84,10 @@ def _serve(kind, http, mms, icecast):
             return route("/station.pls", f"[playlist]\nNumberOfEntries=1\nFile1={mp3}\n".encode(),
                          "audio/x-scpls")
         return route("/station.m3u", f"#EXTM3U\n{mp3}\n".encode(), "audio/x-mpegurl")
+    if kind == "paced-ogg":
+        body = media.make("ogg", 2).read_bytes()
+        return route("/paced.ogg", body, "application/ogg", content_length=False,
+                     chunk_size=len(body) // 20 + 1, chunk_delay=0.1)
     types = {"ogg": "application/ogg", "opus": "audio/ogg", "aac": "audio/aac"}
     # live streams: no length
     return route(f"/live.{kind}", media.make(kind, 2).read_bytes(), types[kind],
@@ -154,6 +159,7 @@ def runs(plugin_sets, tmp_path_factory):
             time.sleep(0.05)
         for name, run in started.items():
             run.proc.kill()
+            run.proc.wait(10)
             done[name] = run
     yield done
     for run in done.values():

@@ -14,7 +14,11 @@ buffer fills in the first seconds), each round plays, one after the other:
   mpg123 -o dummy LOCATION                         (when installed)
 
 for --hold seconds each, then SIGTERM; and sorvel on the Ogg mount, the PLS
-and the M3U until PLAYING. Rounds interleave the players, so that drift on
+and the M3U until PLAYING. --plugins-from-readme adds sorvel on the MP3 and
+the Ogg mount with GStreamer restricted to the plug-in files the README's
+"What a router image needs" names, without the codec library
+(tests/e2e/router_plugins.py: the same set the end-to-end test plays every
+format with; its registry is built before the first round). Rounds interleave the players, so that drift on
 a shared machine hits each alike; medians are reported with their ratio to
 the bare chain of the same run.
 
@@ -35,7 +39,7 @@ All players run in the end-to-end sandbox (sorvel writes to /tmp and
 gstreamer1.0-plugins-base gstreamer1.0-plugins-ugly. BUILD_DIR selects the
 build (build-bench by default: a Release build, see bench/CMakeLists.txt).
 
-    bench/run_startup.py [--runs N] [--hold SECONDS] [--warmup SECONDS]
+    bench/run_startup.py [--runs N] [--hold SECONDS] [--warmup SECONDS] [--plugins-from-readme]
 """
 
 import argparse
@@ -55,8 +59,9 @@ os.environ.setdefault("BUILD_DIR", str(SOURCE_DIR / "build-bench"))
 sys.path.insert(0, str(SOURCE_DIR / "tests" / "e2e"))
 sys.path.insert(0, str(SOURCE_DIR / "bench"))
 
-from harness import Sandbox, build_path  # noqa: E402
+from harness import BUILD_DIR, Sandbox, build_path  # noqa: E402
 from icecast import Icecast  # noqa: E402
+from router_plugins import WITHOUT_CODEC_LIBRARY, build_registries, make_plugin_set  # noqa: E402
 
 SORVEL = build_path("player/sorvel")
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
@@ -225,6 +230,8 @@ def main():
                         help="also run the sorvel of another build (before and after a change)")
     parser.add_argument("--no-playlists", action="store_true",
                         help="skip the Ogg, PLS and M3U runs")
+    parser.add_argument("--plugins-from-readme", action="store_true",
+                        help="also run sorvel with only the README's router plug-in set")
     args = parser.parse_args()
     if os.geteuid() != 0:
         sys.exit("run_startup.py: needs root (sandbox, icecast2 as nobody)")
@@ -253,6 +260,16 @@ def main():
             long_players.append(Player(f"sorvel {label}", [other, mp3],
                                        status_file="/tmp/sorvi.txt",
                                        keep=[str(Path(build).resolve().parent)]))
+        router = {}
+        if args.plugins_from_readme:
+            router, missing = make_plugin_set(BUILD_DIR / "router-plugins" / "bench",
+                                              WITHOUT_CODEC_LIBRARY)
+            if missing:
+                sys.exit(f"run_startup.py: not installed: {' '.join(sorted(missing))}")
+            with tempfile.TemporaryDirectory(prefix="startup-bench-") as tmp:
+                build_registries([router], tmp)
+            long_players.insert(1, Player("sorvel, router set", [SORVEL, mp3],
+                                          status_file="/tmp/sorvi.txt", env=router))
         if shutil.which("mpg123"):
             long_players.append(Player("mpg123", ["mpg123", "-o", "dummy", mp3],
                                        pattern=r"MPEG \d\.\d L"))
@@ -263,6 +280,9 @@ def main():
             Player("sorvel M3U→MP3", [SORVEL, station.url("/station.m3u")],
                    status_file="/tmp/sorvi.txt"),
         ]
+        if router and not args.no_playlists:
+            short_players.insert(1, Player("sorvel Ogg, router set", [SORVEL, ogg],
+                                           status_file="/tmp/sorvi.txt", env=router))
         time.sleep(args.warmup)
         load_before = os.getloadavg()
         runs = {p.name: [] for p in long_players + short_players}
@@ -293,6 +313,23 @@ def main():
               f"| {cell(median(rs, 'dirty_kib'), 'MB', ref['dirty_kib'], 1024, 2)} "
               f"| {cell(median(rs, 'cpu_ms'), 'ms', ref['cpu_ms'])} "
               f"| {median(rs, 'exit_ms'):.0f} ms ({min(exits):.0f}–{max(exits):.0f}) |")
+    if router:
+        # Paired by round, like the playlists below.
+        print("\n| sorvel, router set | time to PLAYING | less the full registry's "
+              "| peak RSS | less the full registry's |")
+        print("|---|---|---|---|---|")
+        for label, name, base in (("MP3 stream", "sorvel, router set", "sorvel"),
+                                  ("Ogg stream", "sorvel Ogg, router set", "sorvel Ogg")):
+            if name not in runs:
+                continue
+            cells = []
+            for key, scale, unit in (("playing_ms", 1, "ms"), ("hwm_kib", 1024, "MB")):
+                diffs = [(a[key] - b[key]) / scale for a, b in zip(runs[name], runs[base])]
+                digits = 0 if scale == 1 else 1
+                cells.append(f"{statistics.median(diffs):+.{digits}f} {unit} "
+                             f"({min(diffs):+.{digits}f} to {max(diffs):+.{digits}f})")
+            print(f"| {label} | {median(runs[name], 'playing_ms'):.0f} ms | {cells[0]} "
+                  f"| {median(runs[name], 'hwm_kib') / 1024:.1f} MB | {cells[1]} |")
     if short_players:
         stream = median(runs["sorvel"], "playing_ms")
         ogg_direct = median(runs["sorvel Ogg"], "playing_ms")

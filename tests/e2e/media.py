@@ -29,6 +29,8 @@ _RECIPES = {
     # ADTS AAC, as stations serve it over HTTP.
     "aac": _AUDIO + " ! audioconvert ! avenc_aac ! aacparse ! audio/mpeg,stream-format=adts"
     " ! filesink location={out}",
+    # Windows Media Audio (version 2) in ASF, as an MMS server streams it.
+    "asf": _AUDIO + " ! audioconvert ! avenc_wmav2 bitrate=64000 ! avmux_asf ! filesink location={out}",
     "opus": _AUDIO + " ! audioconvert ! audioresample ! opusenc ! oggmux ! filesink location={out}",
     # Matroska with the video track first, then the audio track.
     "mkv": "matroskamux name=mux ! filesink location={out} "
@@ -50,7 +52,7 @@ def _launch(pipeline, timeout=120):
 
 def make(kind, seconds=2, tags=None):
     """Path of a `seconds`-long test file of `kind` (ogg, mp3, mp3-bare, wav,
-    mkv, aac, opus). `tags` ({"title": ..., "artist": ...}) go into an Ogg
+    mkv, aac, opus, asf). `tags` ({"title": ..., "artist": ...}) go into an Ogg
     file's Vorbis comments."""
     CACHE.mkdir(parents=True, exist_ok=True)
     recipe = _RECIPES[kind]

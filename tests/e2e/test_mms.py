@@ -2,9 +2,7 @@
 element, against a small MMS-over-HTTP server on 127.0.0.1 streaming a
 Windows Media file that GStreamer makes here."""
 
-import os
 import signal
-import subprocess
 import time
 
 import pytest
@@ -19,19 +17,7 @@ SORVEL = build_path("player/sorvel")
 
 def make_asf(seconds):
     """A `seconds`-long WMA (version 2) stream in ASF, cached per build."""
-    media.CACHE.mkdir(parents=True, exist_ok=True)
-    out = media.CACHE / f"tone-{seconds}s.asf"
-    if not out.exists():
-        partial = media.CACHE / f".{out.name}.{os.getpid()}"
-        pipeline = (
-            f"audiotestsrc num-buffers={seconds * 10} samplesperbuffer=4410 ! "
-            "audio/x-raw,rate=44100,channels=2 ! audioconvert ! avenc_wmav2 bitrate=64000 ! "
-            f"avmux_asf ! filesink location={partial}"
-        )
-        subprocess.run(["gst-launch-1.0", "-q"] + pipeline.split(), check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, timeout=120)
-        os.replace(partial, out)
-    return out.read_bytes()
+    return media.make("asf", seconds).read_bytes()
 
 
 def play(sb, location):

@@ -16,7 +16,7 @@ import pytest
 
 import media
 from harness import BUILD_DIR, Sandbox, emulator_prefix
-from http_server import HttpServer, Icecast, Route
+from http_server import HttpServer, Icecast, Route, make_certificates
 from mmsh_server import MmshServer
 from router_plugins import (
     WITHOUT_CODEC_LIBRARY, build_registries, make_plugin_set, readme_plugins)
@@ -30,7 +30,7 @@ SETS = {
 }
 
 MP3, OGG, OPUS, AAC = "MP3", "Ogg/Vorbis", "Opus", "AAC, HE-AAC (ADTS)"
-HLS, ICY, WMA = "HLS", "Icecast/Shoutcast (ICY)", "WMA over MMS"
+HLS, ICY, WMA, HTTPS = "HLS", "Icecast/Shoutcast (ICY)", "WMA over MMS", "`https:`"
 
 # name: (plug-in set, the table's rows it needs, how the station is served,
 #        decoded rate, how the run ends)
@@ -41,6 +41,8 @@ STATIONS = {
     "aac": ("small", [AAC], "aac", 44100, "EOS"),
     "hls": ("small", [HLS, AAC], "hls", 44100, "EOS"),
     "pls-mp3": ("small", [MP3], "pls", 44100, "EOS"),
+    # TLS comes from GIO's module, not from a plug-in file: the set is enough
+    "https-ogg": ("small", [OGG, HTTPS], "https-ogg", 44100, "EOS"),
     "m3u-mp3": ("libav", [MP3], "m3u", 44100, "EOS"),
     "aac-libav": ("libav", [AAC], "aac", 44100, "EOS"),
     "wma-mms": ("libav", [WMA], "mms", 44100, "EOS"),
@@ -62,11 +64,12 @@ NO_LEAK_CHECK = ("pls-mp3", "m3u-mp3")
 TITLE = "Router Radio"
 
 
-def _serve(kind, http, mms, icecast):
+def _serve(kind, http, mms, icecast, https):
     """Location of a station of this kind on the running servers."""
     def route(path, body, content_type, **kw):
-        http.routes[path] = Route(body=body, content_type=content_type, **kw)
-        return http.url(path)
+        server = https if kind.startswith("https-") else http
+        server.routes[path] = Route(body=body, content_type=content_type, **kw)
+        return server.url(path)
 
     if kind == "icecast":
         return icecast.url()
@@ -88,6 +91,7 @@ def _serve(kind, http, mms, icecast):
         body = media.make("ogg", 2).read_bytes()
         return route("/paced.ogg", body, "application/ogg", content_length=False,
                      chunk_size=len(body) // 20 + 1, chunk_delay=0.1)
+    kind = kind.removeprefix("https-")
     types = {"ogg": "application/ogg", "opus": "audio/ogg", "aac": "audio/aac"}
     # live streams: no length
     return route(f"/live.{kind}", media.make(kind, 2).read_bytes(), types[kind],
@@ -135,7 +139,9 @@ def runs(plugin_sets, tmp_path_factory):
     """Every station that can run here, side by side; {name: Run}."""
     names = [n for n in STATIONS if not _needed(n) & plugin_sets[STATIONS[n][0]][1]]
     done = {}
+    certificates = make_certificates(tmp_path_factory.mktemp("certificates"))
     with HttpServer({}, lifetime=240) as http, \
+            HttpServer({}, lifetime=240, tls=certificates["good"]) as https, \
             MmshServer(media.make("asf", 2).read_bytes(), lifetime=240) as mms, \
             Icecast(media.make("mp3-bare", 4).read_bytes(), 128000 // 8) as icecast:
         icecast.set_title(TITLE)
@@ -148,7 +154,8 @@ def runs(plugin_sets, tmp_path_factory):
             if name in NO_LEAK_CHECK and "ASAN_OPTIONS" in os.environ:
                 env["ASAN_OPTIONS"] = os.environ["ASAN_OPTIONS"] + ":detect_leaks=0"
             sb = Sandbox(tmp_path_factory.mktemp(name))
-            location = _serve(kind, http, mms, icecast)
+            sb.trust(certificates["ca"])
+            location = _serve(kind, http, mms, icecast, https)
             started[name] = Run(sb, sb.spawn([SORVEL, location], env=env), location)
         deadline = time.monotonic() + 120
         while started and time.monotonic() < deadline:

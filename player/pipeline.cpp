@@ -3,6 +3,7 @@
 #include "gst_ptr.h"
 #include "http_block_size.h"
 #include "player_state.h"
+#include "reconnect/reconnect.h"
 #include "unknown_type.h"
 
 #include <cstdlib>
@@ -88,6 +89,7 @@ GstElement *create_source(const char *factory, const char *name, const char *loc
     if (source && strcmp(factory, "souphttpsrc") == 0) {
         g_object_set(G_OBJECT(source), "timeout", kHttpSourceIoTimeoutSeconds, nullptr);
         limit_http_block_size(source);
+        watch_http_source(source);
     }
     return source;
 }

@@ -378,3 +378,149 @@ class Icecast:
 
     def __exit__(self, *exc):
         self.close()
+
+
+class LiveStation:
+    """A station on a raw socket on 127.0.0.1, for tests where how each
+    connection ends matters (a reset, a clean close, silence), which an
+    HTTP library hides. plan(n) says what the n-th request (from 1) gets:
+
+      ("audio", seconds, end)  200 without a length, `seconds` of `audio`
+                               (looped, at playing pace after a 1 s burst;
+                               None: until closed), then end: "reset" (RST),
+                               "close" (FIN) or "silence" (kept open)
+      ("status", code)         an HTTP error answer
+      ("hang",)                the request is read and never answered
+      ("refuse",)              the station stops listening: this connection
+                               and every later one is refused
+      ("file", reset_at)       `audio` as a file with its length, honouring
+                               "Range: bytes=N-"; reset after reset_at bytes
+                               of body (None: all of it)
+      ("file_no_ranges",)      `audio` whole with its length, whatever the Range
+
+    `requests` holds (monotonic time, request line, Range header or None);
+    `ends` the monotonic time at which each connection's audio ended."""
+
+    def __init__(self, audio, plan, bytes_per_second=16000, lifetime=120.0,
+                 content_type="audio/mpeg"):
+        self.audio = audio
+        self._looped = audio * 2
+        self.plan = plan
+        self.rate = bytes_per_second
+        self.content_type = content_type
+        self.requests = []
+        self.ends = []
+        self._closing = threading.Event()
+        self._listener = socket.socket()
+        self._listener.bind(("127.0.0.1", 0))
+        self._listener.listen(8)
+        self._listener.settimeout(0.1)
+        self.port = self._listener.getsockname()[1]
+        self._thread = threading.Thread(target=self._accept, daemon=True)
+        self._thread.start()
+        self._timer = threading.Timer(lifetime, self.close)
+        self._timer.daemon = True
+        self._timer.start()
+
+    def url(self, path="/live"):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def _accept(self):
+        count = 0
+        while not self._closing.is_set():
+            try:
+                connection, _ = self._listener.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            count += 1
+            step = self.plan(count)
+            if step[0] == "refuse":
+                connection.close()
+                self._listener.close()
+                return
+            threading.Thread(target=self._serve, args=(connection, step), daemon=True).start()
+
+    def _read_request(self, connection):
+        data = b""
+        while b"\r\n\r\n" not in data:
+            piece = connection.recv(4096)
+            if not piece:
+                return None
+            data += piece
+        lines = data.split(b"\r\n\r\n")[0].decode("latin-1").split("\r\n")
+        ranges = [line.split(":", 1)[1].strip() for line in lines[1:]
+                  if line.lower().startswith("range:")]
+        self.requests.append((time.monotonic(), lines[0], ranges[0] if ranges else None))
+        return ranges[0] if ranges else None
+
+    def _serve(self, connection, step):
+        try:
+            with connection:
+                byte_range = self._read_request(connection)
+                kind = step[0]
+                if kind == "status":
+                    connection.sendall(f"HTTP/1.0 {step[1]} Gone Away\r\nContent-Length: 0"
+                                       "\r\n\r\n".encode())
+                elif kind == "hang":
+                    self._closing.wait()
+                elif kind == "audio":
+                    self._stream(connection, step[1], step[2])
+                else:
+                    self._file(connection, kind, byte_range, step[1] if len(step) > 1 else None)
+        except OSError:
+            pass
+
+    def _stream(self, connection, seconds, end):
+        connection.sendall(f"HTTP/1.0 200 OK\r\nContent-Type: {self.content_type}\r\n\r\n"
+                           .encode())
+        piece, at, sent, started = self.rate // 10, 0, 0, time.monotonic()
+        total = None if seconds is None else int(seconds * self.rate)
+        while not self._closing.is_set() and (total is None or sent < total):
+            size = piece if total is None else min(piece, total - sent)
+            chunk = self._looped[at:at + size]
+            at = (at + size) % len(self.audio)
+            connection.sendall(chunk)
+            sent += size
+            ahead = sent / self.rate - 1.0 - (time.monotonic() - started)
+            if ahead > 0 and self._closing.wait(ahead):
+                return
+        self.ends.append(time.monotonic())
+        if end == "reset":
+            connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        elif end == "silence":
+            self._closing.wait()
+
+    def _file(self, connection, kind, byte_range, reset_at):
+        first = 0
+        if kind == "file" and byte_range and byte_range.startswith("bytes="):
+            first = int(byte_range[6:].split("-")[0])
+        body = self.audio[first:]
+        if first:
+            head = (f"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes {first}-"
+                    f"{len(self.audio) - 1}/{len(self.audio)}\r\n")
+        else:
+            head = "HTTP/1.1 200 OK\r\n" + ("Accept-Ranges: bytes\r\n" if kind == "file" else "")
+        connection.sendall((head + f"Content-Type: {self.content_type}\r\n"
+                            f"Content-Length: {len(body)}\r\nConnection: close\r\n\r\n").encode())
+        if reset_at is not None:
+            connection.sendall(body[:reset_at])
+            connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.ends.append(time.monotonic())
+            return
+        connection.sendall(body)
+
+    def close(self):
+        self._timer.cancel()
+        self._closing.set()
+        try:
+            self._listener.close()
+        except OSError:
+            pass
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()

@@ -183,9 +183,10 @@ def test_file_over_http_plays_to_its_end(sandbox, case):
     if case == "reset_at_40_percent":
         assert ranges == [None, f"bytes={int(len(body) * 0.4)}-"], ranges
     else:
-        # Asked whole at most twice: once more when the server turned out
-        # to ignore the Range the Ogg demuxer asked for.
-        assert len(station.requests) <= 3 and ranges.count(None) <= 2, station.requests
+        # One Range at most (the Ogg demuxer looks at the file's end): once
+        # the server has ignored it, the file is asked for whole and played
+        # by a source that cannot seek.
+        assert len(ranges) <= 4 and len(ranges) - ranges.count(None) <= 1, station.requests
 
 
 # The slow ones run side by side, each in its own sandbox: they wait out the

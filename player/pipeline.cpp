@@ -3,7 +3,7 @@
 #include "gst_ptr.h"
 #include "http_block_size.h"
 #include "player_state.h"
-#include "reconnect/reconnect.h"
+#include "reconnect/source_watch.h"
 #include "unknown_type.h"
 
 #include <cstdlib>

@@ -5,10 +5,10 @@
 #include "player_state.h"
 #include "reconnect/live_answer.h"
 #include "reconnect/reconnect_budget.h"
+#include "reconnect/source_watch.h"
 
 #include <atomic>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -18,12 +18,6 @@ constexpr guint kSilenceCheckMs = 500;
 
 enum class Phase { idle, waiting, connecting, ending };
 
-// Written by the current source's streaming thread, read on the main thread.
-std::atomic<int> stream_is_live{0};
-std::atomic<int> stream_is_chunked{0};
-std::atomic<int> source_ended{0};
-// Set on the main thread once the server has ignored a Range request.
-std::atomic<int> source_cannot_seek{0};
 // Monotonic time (us) of the last buffer that reached the audio output.
 std::atomic<gint64> last_audio_us{0};
 
@@ -45,64 +39,13 @@ void set_cause(const char *cause) {
     snprintf(last_cause, sizeof last_cause, "%s", cause);
 }
 
-void note_answer(const GstStructure *headers) {
-    HttpAnswerFacts answer;
-    (void)gst_structure_get_uint(headers, "http-status-code", &answer.status);
-    const GValue *value = gst_structure_get_value(headers, "response-headers");
-    const GstStructure *response = value && G_VALUE_HOLDS(value, GST_TYPE_STRUCTURE)
-                                       ? gst_value_get_structure(value)
-                                       : nullptr;
-    const int fields = response ? gst_structure_n_fields(response) : 0;
-    for (int i = 0; i < fields; ++i) {
-        const gchar *name = gst_structure_nth_field_name(response, i);
-        const GValue *field = gst_structure_get_value(response, name);
-        const gchar *text = G_VALUE_HOLDS_STRING(field) ? g_value_get_string(field) : nullptr;
-        if (g_ascii_strcasecmp(name, "Content-Length") == 0)
-            answer.has_content_length = true;
-        else if (g_ascii_strcasecmp(name, "Transfer-Encoding") == 0 && text)
-            answer.chunked = strstr(text, "chunked") != nullptr;
-        else if (g_ascii_strcasecmp(name, "Content-Type") == 0 && text)
-            answer.content_type = text;
-    }
-    stream_is_live.store(is_live_answer(answer));
-    stream_is_chunked.store(answer.chunked);
-}
-
-// On the source's pad, in its streaming thread: the answer's headers come
-// before its first byte; the end of a connection's data; and, for a server
-// that ignores ranges, every question about seeking gets a "no".
-GstPadProbeReturn on_source_pad(GstPad *, GstPadProbeInfo *info, gpointer) {
-    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
-        GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
-        if (GST_EVENT_TYPE(event) == GST_EVENT_EOS)
-            source_ended.store(1);
-        else if (GST_EVENT_TYPE(event) == GST_EVENT_CUSTOM_DOWNSTREAM_STICKY &&
-                 gst_event_has_name(event, "http-headers"))
-            note_answer(gst_event_get_structure(event));
-        return GST_PAD_PROBE_OK;
-    }
-    if (!source_cannot_seek.load())
-        return GST_PAD_PROBE_OK;
-    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_QUERY_UPSTREAM) {
-        GstQuery *query = GST_PAD_PROBE_INFO_QUERY(info);
-        if (GST_QUERY_TYPE(query) != GST_QUERY_SEEKING)
-            return GST_PAD_PROBE_OK;
-        GstFormat format = GST_FORMAT_UNDEFINED;
-        gst_query_parse_seeking(query, &format, nullptr, nullptr, nullptr);
-        gst_query_set_seeking(query, format, FALSE, 0, -1);
-        return GST_PAD_PROBE_HANDLED;
-    }
-    GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
-    return GST_EVENT_TYPE(event) == GST_EVENT_SEEK ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
-}
-
 GstPadProbeReturn on_audio_buffer(GstPad *, GstPadProbeInfo *, gpointer) {
     last_audio_us.store(g_get_monotonic_time());
     return GST_PAD_PROBE_OK;
 }
 
 bool live_stream_playing() {
-    return player.playback_started && !player.sniffing && player.source && stream_is_live.load();
+    return player.playback_started && !player.sniffing && player.source && source_stream_is_live();
 }
 
 void cancel_timer() {
@@ -155,7 +98,7 @@ gboolean on_connection_limit(gpointer) {
 gboolean on_attempt(gpointer) {
     timer_id = 0;
     phase = Phase::connecting;
-    source_ended.store(0);
+    forget_source_data_end();
     timer_id = g_timeout_add(static_cast<guint>(budget.connection_limit_ms(now_ms())),
                              on_connection_limit, nullptr);
     gst_element_set_state(player.pipeline.load(), GST_STATE_PLAYING);
@@ -248,7 +191,7 @@ bool is_from_source(GstMessage *message) {
 // whole body: played again from the start by a source that says it cannot
 // seek, so nothing asks for a range any more.
 bool retry_without_ranges(GstMessage *message) {
-    if (player.playback_started || stream_is_live.load() || source_cannot_seek.load())
+    if (player.playback_started || source_stream_is_live() || source_cannot_seek())
         return false;
     GErrorPtr error;
     GCharPtr debug;
@@ -260,24 +203,13 @@ bool retry_without_ranges(GstMessage *message) {
     unsigned status = 0;
     if (!details || !gst_structure_get_uint(details, "http-status-code", &status) || status != 200)
         return false;
-    source_cannot_seek.store(1);
+    make_source_unseekable();
     stop_pipeline();
     gst_element_set_state(player.pipeline.load(), GST_STATE_PLAYING);
     return true;
 }
 
 } // namespace
-
-void watch_http_source(GstElement *source) {
-    GstObjectPtr<GstPad> pad(gst_element_get_static_pad(source, "src"));
-    if (!pad)
-        return;
-    (void)gst_pad_add_probe(pad.get(),
-                            static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
-                                                         GST_PAD_PROBE_TYPE_EVENT_UPSTREAM |
-                                                         GST_PAD_PROBE_TYPE_QUERY_UPSTREAM),
-                            on_source_pad, nullptr, nullptr);
-}
 
 bool reconnect_takes_error(GstMessage *message) {
     switch (phase) {
@@ -288,7 +220,7 @@ bool reconnect_takes_error(GstMessage *message) {
     case Phase::connecting:
         // An error of the decoder after the connection's data ended is the
         // connection's failure, not a stream that cannot be decoded.
-        if (!is_from_source(message) && !source_ended.load())
+        if (!is_from_source(message) && !source_data_ended())
             return false;
         if (is_from_source(message))
             attempt_failed_with_error(message);
@@ -324,14 +256,14 @@ bool reconnect_takes_end_of_stream() {
         break;
     }
     // A final chunk is the station saying the stream is complete.
-    if (!live_stream_playing() || stream_is_chunked.load())
+    if (!live_stream_playing() || source_stream_is_chunked())
         return false;
     start_drop("the station closed the connection", true);
     return true;
 }
 
 bool reconnect_takes_playing() {
-    if (!player.sniffing && stream_is_live.load())
+    if (!player.sniffing && source_stream_is_live())
         watch_audio_output();
     if (phase != Phase::connecting)
         return false;

@@ -15,10 +15,6 @@
 
 #include <gst/gst.h>
 
-// Every HTTP source made: its answers tell whether the stream is live, and
-// a server found to ignore byte ranges makes it a source that cannot seek.
-void watch_http_source(GstElement *source);
-
 // Bus handler hooks. True when the message was dealt with here and the
 // handler must carry on as if nothing ended.
 bool reconnect_takes_error(GstMessage *message);

@@ -50,6 +50,11 @@ class Route:
     headers: Dict[str, str] = field(default_factory=dict)
     # Made anew for every request, instead of body (a live HLS playlist).
     make_body: Optional[Callable[[], bytes]] = None
+    # A stream without a length is a broadcast: once one listener has had
+    # its body (to the end or to its reset), the mount is gone and later
+    # requests get 404, as a player that reconnects after a drop finds.
+    # True serves it again to every request.
+    replay: bool = False
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
@@ -66,6 +71,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         server = self.server
         route = server.routes.get(self.path.split("?")[0])
         server.requests.append(self.path)
+        if self.path.split("?")[0] in server.ended_broadcasts:
+            route = None
         if route is None:
             self.send_error(404, "Not Found")
             return
@@ -104,6 +111,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self._send_body(route)
         except (BrokenPipeError, ConnectionResetError):
             pass
+        if (not route.content_length and not route.replay and route.status == 200
+                and route.stall_after is None and not server.closing.is_set()):
+            server.ended_broadcasts.add(self.path.split("?")[0])
 
     @staticmethod
     def _is_plain_file(route):
@@ -175,6 +185,7 @@ class HttpServer:
         self._server = _Server(("127.0.0.1", 0), _Handler)
         self._server.routes = dict(routes or {})
         self._server.requests = []
+        self._server.ended_broadcasts = set()
         self._server.closing = threading.Event()
         self.port = self._server.server_address[1]
         self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)

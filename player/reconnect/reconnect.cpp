@@ -209,27 +209,40 @@ bool retry_without_ranges(GstMessage *message) {
     return true;
 }
 
-} // namespace
+enum class Verdict { taken, left, judge_as_drop };
 
-bool reconnect_takes_error(GstMessage *message) {
+// An error (or, with null, the end of stream) met while a reconnection is
+// under way: the attempt's failure or a stale message (taken), or a final
+// message for the bus handler (left). Outside one: judge_as_drop.
+Verdict judge_during_reconnection(GstMessage *error) {
     switch (phase) {
     case Phase::ending:
-        return false;
+        return Verdict::left;
     case Phase::waiting:
-        return true;
+        return Verdict::taken;
     case Phase::connecting:
-        // An error of the decoder after the connection's data ended is the
+        if (error && is_from_source(error)) {
+            attempt_failed_with_error(error);
+            return Verdict::taken;
+        }
+        // A decoder's error after the connection's data ended is the
         // connection's failure, not a stream that cannot be decoded.
-        if (!is_from_source(message) && !source_data_ended())
-            return false;
-        if (is_from_source(message))
-            attempt_failed_with_error(message);
-        else
-            attempt_failed("the station closed the connection before any audio");
-        return true;
+        if (error && !source_data_ended())
+            return Verdict::left;
+        attempt_failed("the station closed the connection before any audio");
+        return Verdict::taken;
     case Phase::idle:
         break;
     }
+    return Verdict::judge_as_drop;
+}
+
+} // namespace
+
+bool reconnect_takes_error(GstMessage *message) {
+    const Verdict verdict = judge_during_reconnection(message);
+    if (verdict != Verdict::judge_as_drop)
+        return verdict == Verdict::taken;
     if (!is_from_source(message))
         return false;
     if (retry_without_ranges(message))
@@ -244,17 +257,9 @@ bool reconnect_takes_error(GstMessage *message) {
 }
 
 bool reconnect_takes_end_of_stream() {
-    switch (phase) {
-    case Phase::ending:
-        return false;
-    case Phase::waiting:
-        return true;
-    case Phase::connecting:
-        attempt_failed("the station closed the connection before any audio");
-        return true;
-    case Phase::idle:
-        break;
-    }
+    const Verdict verdict = judge_during_reconnection(nullptr);
+    if (verdict != Verdict::judge_as_drop)
+        return verdict == Verdict::taken;
     // A final chunk is the station saying the stream is complete.
     if (!live_stream_playing() || source_stream_is_chunked())
         return false;

@@ -400,6 +400,8 @@ class LiveStation:
                                (looped, at playing pace after a 1 s burst;
                                None: until closed), then end: "reset" (RST),
                                "close" (FIN) or "silence" (kept open)
+      ("chunked", seconds)     `seconds` of audio as a chunked body, then its
+                               final chunk: the stream is complete
       ("status", code)         an HTTP error answer
       ("hang",)                the request is read and never answered
       ("refuse",)              the station stops listening: this connection
@@ -478,6 +480,8 @@ class LiveStation:
                     self._closing.wait()
                 elif kind == "audio":
                     self._stream(connection, step[1], step[2])
+                elif kind == "chunked":
+                    self._chunked(connection, step[1])
                 else:
                     self._file(connection, kind, byte_range, step[1] if len(step) > 1 else None)
         except OSError:
@@ -502,6 +506,19 @@ class LiveStation:
             connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         elif end == "silence":
             self._closing.wait()
+
+    def _chunked(self, connection, seconds):
+        connection.sendall(f"HTTP/1.1 200 OK\r\nContent-Type: {self.content_type}\r\n"
+                           "Transfer-Encoding: chunked\r\n\r\n".encode())
+        body = self.audio[:int(seconds * self.rate)]
+        for at in range(0, len(body), self.rate // 10):
+            piece = body[at:at + self.rate // 10]
+            connection.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
+            if self._closing.wait(0.1):
+                return
+        connection.sendall(b"0\r\n\r\n")
+        self.ends.append(time.monotonic())
+        self._closing.wait(2)
 
     def _file(self, connection, kind, byte_range, reset_at):
         first = 0

@@ -111,6 +111,8 @@ def test_short_drop_is_bridged_and_the_run_goes_on(sandbox, drop):
 
 
 GONE = {
+    # A final chunk: the station said the stream is complete; no reconnection.
+    "chunked_end": (lambda n: ("chunked", 2), 0, "EOS"),
     # A mount that went away after a clean close: the broadcast ended.
     "close_then_404": (lambda n: ("audio", 2, "close") if n == 1 else ("status", 404), 0, "EOS"),
     "reset_then_404": (lambda n: ("audio", 2, "reset") if n == 1 else ("status", 404), 1,
@@ -123,7 +125,7 @@ GONE = {
 
 
 @pytest.mark.parametrize("case", sorted(GONE))
-def test_station_that_answers_with_an_error_ends_the_run_at_once(sandbox, case):
+def test_station_that_is_gone_ends_the_run_at_once(sandbox, case):
     sb = sandbox
     plan, code, word = GONE[case]
     with LiveStation(mp3(), plan) as station:
@@ -138,6 +140,8 @@ def test_station_that_answers_with_an_error_ends_the_run_at_once(sandbox, case):
     assert took <= within(4.0), took
     # No request after the final status.
     assert all(t < watch.ended_at for t, _, _ in requests)
+    # One reconnection (after a reset, the source's own Range request first).
+    assert len(requests) == {"chunked_end": 1, "reset_then_404": 3}.get(case, 2), requests
     print(f"{case}: final status {took:.2f} s after the drop")
 
 

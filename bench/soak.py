@@ -102,6 +102,9 @@ def growth(samples):
         "fds": (min(s["fds"] for s in early), min(s["fds"] for s in late)),
         "top_fd": (max(s["top_fd"] for s in early), max(s["top_fd"] for s in late)),
         "threads": (min(s["threads"] for s in early), min(s["threads"] for s in late)),
+        # A run that stops its pipeline now and then (drops) has its floor
+        # at those moments: its highest count says more.
+        "threads_max": (max(s["threads"] for s in early), max(s["threads"] for s in late)),
         "rss": (samples[tenth]["rss"], samples[-1]["rss"]),
     }
 
@@ -124,14 +127,17 @@ def holds(g):
 
 def mp3_frames(seconds=20):
     """Raw MP3 frames (no ID3, no Xing frame) of a tone, to be looped."""
-    out = Path(os.environ["BUILD_DIR"]) / "e2e-media" / f"soak-{seconds}s.mp3"
+    # target=bitrate: without it LAME ignores the bitrate and encodes the
+    # tone at about 37 kbit/s, and an "hour" of bytes held 3.4 hours of audio.
+    out = Path(os.environ["BUILD_DIR"]) / "e2e-media" / f"soak-{seconds}s-cbr.mp3"
     if not out.exists():
         out.parent.mkdir(parents=True, exist_ok=True)
         partial = out.with_name(f".{out.name}.{os.getpid()}")
         subprocess.run(["gst-launch-1.0", "-q", "audiotestsrc", f"num-buffers={seconds * 10}",
                         "samplesperbuffer=4410", "wave=sine", "!",
                         "audio/x-raw,rate=44100,channels=2", "!", "audioconvert", "!",
-                        "lamemp3enc", "bitrate=128", "cbr=true", "!", "filesink",
+                        "lamemp3enc", "target=bitrate", "bitrate=128", "cbr=true", "!",
+                        "filesink",
                         f"location={partial}"], check=True, timeout=120)
         os.replace(partial, out)
     return out.read_bytes()
@@ -328,7 +334,9 @@ def drops_hold(g):
     else:
         end_ok = (g["rc"] == 1 and bridged == 10
                   and g["word"].startswith("ERROR:Lost the connection to the station"))
-    return (holds(g) and end_ok and g["positions"] == sorted(g["positions"])
+    steady = (g["rss_growth_kb"] <= 1024 and g["top_fd"][1] <= g["top_fd"][0]
+              and g["threads_max"][1] <= g["threads_max"][0])
+    return (steady and end_ok and g["positions"] == sorted(g["positions"])
             and [w for w in g["words"] if w not in ("PREPARE", None)][:-1] == ["PLAYING"])
 
 
@@ -535,7 +543,8 @@ def main():
         ranged = [r for _, r in g["requests"] if r is not None]
         print(f"drops: {g['stream_hours']:.2f} h of stream in {g['wall']:.0f} s wall, "
               f"{len(g['drops'])} drops ({', '.join(k for _, k in g['drops'])}), "
-              f"{drops_bridged(g)} bridged, {len(g['requests'])} requests ({len(ranged)} with a "
+              f"{drops_bridged(g)} bridged, highest thread count {g['threads_max'][0]} -> "
+              f"{g['threads_max'][1]}, {len(g['requests'])} requests ({len(ranged)} with a "
               f"Range: {ranged}), words {g['words']}, position {g['positions'][:1]} -> "
               f"{g['positions'][-1:]}; {describe(g)}; ended {g['word']!r}, exit {g['rc']}: "
               f"{'ok' if good else 'FAILED'}", flush=True)

@@ -134,6 +134,9 @@ void attempt_failed_with_error(GstMessage *message) {
     GCharPtr debug;
     gst_message_parse_error(message, error.out(), debug.out());
     const char *text = error && error->message ? error->message : "error";
+    // All the source says of a connection refused or cut before an answer.
+    if (error && g_error_matches(error.get(), GST_STREAM_ERROR, GST_STREAM_ERROR_FAILED))
+        text = "the station could not be reached";
     const GstStructure *details = nullptr;
     gst_message_parse_error_details(message, &details);
     unsigned status = 0;

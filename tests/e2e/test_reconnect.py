@@ -158,6 +158,7 @@ def test_sigterm_ends_the_run_while_a_reconnection_hangs(sandbox):
         took = time.monotonic() - began
     assert status_lines(sb)[1:] == ["KILLED"]
     assert took < within(1.5), took  # includes the sandbox's own exit
+    print(f"SIGTERM during a hanging reconnection: ended after {took:.2f} s")
 
 
 FILES = {

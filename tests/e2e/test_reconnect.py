@@ -18,6 +18,9 @@ from http_server import LiveStation
 from signals_support import run_files_gone, start, status_lines, status_word, position
 
 MP3 = None
+# Under qemu the emulated player takes longer over everything it does
+# itself; the player's own timers still run in real time.
+SLACK = 3.0 if emulator_prefix() else 1.0
 
 
 def mp3():
@@ -104,8 +107,8 @@ def test_short_drop_is_bridged_and_the_run_goes_on(sandbox, drop):
     # a Range right away; a live server answers that from the live point.
     ranged = [r for r in station.requests if r[2] is not None]
     assert len(reconnections(station)) == 1 and len(ranged) <= (1 if drop == "reset" else 0)
-    assert 0.8 <= asked - dropped <= within(3.0), asked - dropped
-    assert heard - dropped <= within(5.0), heard - dropped
+    assert 0.8 <= asked - dropped <= within(3.0 * SLACK), asked - dropped
+    assert heard - dropped <= within(5.0 * SLACK), heard - dropped
     assert sb.kavido_signals() == 0
     print(f"{drop}: request {asked - dropped:.2f} s, audio {heard - dropped:.2f} s after the drop")
 
@@ -137,7 +140,7 @@ def test_station_that_is_gone_ends_the_run_at_once(sandbox, case):
     assert watch.check() == status_lines(sb)[1]
     assert run_files_gone(sb) and sb.kavido_signals() == 1
     took = watch.ended_at - station.ends[0]
-    assert took <= within(4.0), took
+    assert took <= within(4.0 * SLACK), took
     # No request after the final status.
     assert all(t < watch.ended_at for t, _, _ in requests)
     # One reconnection (after a reset, the source's own Range request first).
@@ -157,7 +160,7 @@ def test_sigterm_ends_the_run_while_a_reconnection_hangs(sandbox):
         assert proc.wait(10) == 1
         took = time.monotonic() - began
     assert status_lines(sb)[1:] == ["KILLED"]
-    assert took < within(1.5), took  # includes the sandbox's own exit
+    assert took < within(1.5 * SLACK), took  # includes the sandbox's own exit
     print(f"SIGTERM during a hanging reconnection: ended after {took:.2f} s")
 
 

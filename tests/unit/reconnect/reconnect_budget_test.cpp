@@ -92,13 +92,4 @@ TEST(ReconnectBudget, HealedDropStartsAfreshAndTenAnHourAreBridged) {
     EXPECT_FALSE(later.on_drop(now).give_up);
 }
 
-TEST(ReconnectBudget, AudioShorterThanTheHealingTimeDoesNotHeal) {
-    ReconnectBudget budget;
-    ASSERT_FALSE(budget.on_drop(0).give_up);
-    budget.on_audio(1000);
-    // 29.9 s of audio, then another drop: the second attempt's wait.
-    const BudgetStep step = budget.on_drop(1000 + kHealedAfterMs - 100);
-    EXPECT_EQ(step.wait_ms, 2000);
-}
-
 } // namespace

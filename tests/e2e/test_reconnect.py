@@ -148,18 +148,24 @@ def test_station_that_is_gone_ends_the_run_at_once(sandbox, case):
     print(f"{case}: final status {took:.2f} s after the drop")
 
 
-def test_sigterm_ends_the_run_while_a_reconnection_hangs(sandbox):
+def test_pause_seek_and_sigterm_while_a_reconnection_hangs(sandbox):
     sb = sandbox
     plan = lambda n: ("audio", 2, "close") if n == 1 else ("hang",)  # noqa: E731
     with LiveStation(mp3(), plan) as station:
         proc, watch = begin(sb, station)
         assert sb.wait_for(lambda: len(station.requests) == 2, within(10))
-        time.sleep(1.0)
+        # Pause and seek requests meanwhile neither end nor report anything.
+        (sb.tmp / "seek.txt").write_text("30\n")
+        for signo in (signal.SIGUSR1, signal.SIGUSR2, signal.SIGUSR1):
+            proc.signal(signo)
+            time.sleep(0.2)
+        time.sleep(0.4)
+        assert proc.running() and status_lines(sb)[1] == "PLAYING"
         began = time.monotonic()
         proc.signal(signal.SIGTERM)
         assert proc.wait(10) == 1
         took = time.monotonic() - began
-    assert status_lines(sb)[1:] == ["KILLED"]
+    assert status_lines(sb)[1:] == ["KILLED"] and "Invalid" not in proc.stdout
     assert took < within(1.5 * SLACK), took  # includes the sandbox's own exit
     print(f"SIGTERM during a hanging reconnection: ended after {took:.2f} s")
 

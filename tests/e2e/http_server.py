@@ -219,6 +219,23 @@ class HttpServer:
         self.close()
 
 
+def serve_on_loopback(owner, accept_loop, lifetime, accept_timeout=None):
+    """For a raw-socket stand-in: a listening socket on a free 127.0.0.1 port
+    (owner._listener, owner.port), accept_loop running in a thread, and
+    owner.close() called after `lifetime` seconds (owner._timer)."""
+    owner._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    owner._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    owner._listener.bind(("127.0.0.1", 0))
+    owner._listener.listen(16)
+    owner._listener.settimeout(accept_timeout)
+    owner.port = owner._listener.getsockname()[1]
+    owner._thread = threading.Thread(target=accept_loop, daemon=True)
+    owner._thread.start()
+    owner._timer = threading.Timer(lifetime, owner.close)
+    owner._timer.daemon = True
+    owner._timer.start()
+
+
 def unused_port():
     """A loopback port nobody listens on (connections are refused)."""
     with socket.socket() as s:
@@ -424,16 +441,7 @@ class LiveStation:
         self.requests = []
         self.ends = []
         self._closing = threading.Event()
-        self._listener = socket.socket()
-        self._listener.bind(("127.0.0.1", 0))
-        self._listener.listen(8)
-        self._listener.settimeout(0.1)
-        self.port = self._listener.getsockname()[1]
-        self._thread = threading.Thread(target=self._accept, daemon=True)
-        self._thread.start()
-        self._timer = threading.Timer(lifetime, self.close)
-        self._timer.daemon = True
-        self._timer.start()
+        serve_on_loopback(self, self._accept, lifetime, accept_timeout=0.1)
 
     def url(self, path="/live"):
         return f"http://127.0.0.1:{self.port}{path}"

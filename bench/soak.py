@@ -333,7 +333,7 @@ def drops_hold(g):
         end_ok = g["rc"] == 0 and g["word"] == "EOS" and bridged == drops
     else:
         end_ok = (g["rc"] == 1 and bridged == 10
-                  and g["word"].startswith("ERROR:Lost the connection to the station"))
+                  and g["word"].startswith("ERROR:Lost the connection to the station too often"))
     steady = (g["rss_growth_kb"] <= 1024 and g["top_fd"][1] <= g["top_fd"][0]
               and g["threads_max"][1] <= g["threads_max"][0])
     return (steady and end_ok and g["positions"] == sorted(g["positions"])

@@ -80,10 +80,17 @@ void end_run(bool as_finished, const char *message) {
     post_pipeline_error(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, message);
 }
 
-void give_up() {
+void give_up(bool too_many_drops) {
     char message[700];
-    snprintf(message, sizeof message,
-             "Lost the connection to the station and could not re-establish it (%s)", last_cause);
+    if (too_many_drops)
+        snprintf(message, sizeof message,
+                 "Lost the connection to the station too often (%d times within an hour; last: "
+                 "%s)",
+                 kDropsPerHour + 1, last_cause);
+    else
+        snprintf(message, sizeof message,
+                 "Lost the connection to the station and could not re-establish it (%s)",
+                 last_cause);
     end_run(false, message);
 }
 
@@ -107,7 +114,7 @@ gboolean on_attempt(gpointer) {
 
 void follow(BudgetStep step) {
     if (step.give_up) {
-        give_up();
+        give_up(step.too_many_drops);
         return;
     }
     phase = Phase::waiting;

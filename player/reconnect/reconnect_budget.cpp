@@ -7,7 +7,7 @@ BudgetStep ReconnectBudget::on_drop(std::int64_t now_ms) {
     deadline_ms_ = now_ms + kDropDeadlineMs;
     if (!episode_open_) {
         if (episodes_ == kDropsPerHour && now_ms - episode_starts_[0] < kHourMs)
-            return BudgetStep{true, 0};
+            return BudgetStep{true, 0, true};
         if (episodes_ == kDropsPerHour) {
             for (int i = 1; i < kDropsPerHour; ++i)
                 episode_starts_[i - 1] = episode_starts_[i];

@@ -23,7 +23,8 @@ inline constexpr std::int64_t kHourMs = 3600000;
 
 struct BudgetStep {
     bool give_up = false;
-    std::int64_t wait_ms = 0; // before the next attempt, when not giving up
+    std::int64_t wait_ms = 0;    // before the next attempt, when not giving up
+    bool too_many_drops = false; // given up on the drops of the last hour
 };
 
 class ReconnectBudget {

@@ -80,7 +80,8 @@ TEST(ReconnectBudget, HealedDropStartsAfreshAndTenAnHourAreBridged) {
         now += 1500 + kHealedAfterMs; // healed
     }
     // The eleventh within the hour ends the run...
-    EXPECT_TRUE(budget.on_drop(now).give_up);
+    const BudgetStep eleventh = budget.on_drop(now);
+    EXPECT_TRUE(eleventh.give_up && eleventh.too_many_drops);
     // ...but once the first has fallen out of the hour, a drop is bridged.
     ReconnectBudget later;
     now = 0;

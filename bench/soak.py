@@ -8,6 +8,12 @@ stream    sorvel plays an endless 128 kbit/s MP3 stream with ICY metadata (the
           exit 0). RSS, private dirty memory (smaps_rollup), open descriptors
           and threads are sampled every --interval seconds; growth is taken
           between 10 % and 100 % of the run (the first 10 % is start-up).
+drops     the same stream for --drop-hours, at --drop-pace times real time,
+          dropped every --drop-every seconds of stream by a reset, a clean
+          close and silence in turn: each drop up to ten an hour must be
+          bridged (a request of the live point, no new status word, the
+          position never back), the eleventh ends the run with the budget's
+          error; the figures as for the stream.
 control   --pairs pause/resume pairs (SIGUSR1) and --seeks seeks (SIGUSR2
           with /tmp/seek.txt) on a long local MP3, playing in real time;
           the same figures sampled after the first 10 % and at the end.
@@ -32,6 +38,7 @@ import shutil
 import signal
 import socket
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
@@ -95,6 +102,9 @@ def growth(samples):
         "fds": (min(s["fds"] for s in early), min(s["fds"] for s in late)),
         "top_fd": (max(s["top_fd"] for s in early), max(s["top_fd"] for s in late)),
         "threads": (min(s["threads"] for s in early), min(s["threads"] for s in late)),
+        # A run that stops its pipeline now and then (drops) has its floor
+        # at those moments: its highest count says more.
+        "threads_max": (max(s["threads"] for s in early), max(s["threads"] for s in late)),
         "rss": (samples[tenth]["rss"], samples[-1]["rss"]),
     }
 
@@ -117,28 +127,41 @@ def holds(g):
 
 def mp3_frames(seconds=20):
     """Raw MP3 frames (no ID3, no Xing frame) of a tone, to be looped."""
-    out = Path(os.environ["BUILD_DIR"]) / "e2e-media" / f"soak-{seconds}s.mp3"
+    # target=bitrate: without it LAME ignores the bitrate and encodes the
+    # tone at about 37 kbit/s, and an "hour" of bytes held 3.4 hours of audio.
+    out = Path(os.environ["BUILD_DIR"]) / "e2e-media" / f"soak-{seconds}s-cbr.mp3"
     if not out.exists():
         out.parent.mkdir(parents=True, exist_ok=True)
         partial = out.with_name(f".{out.name}.{os.getpid()}")
         subprocess.run(["gst-launch-1.0", "-q", "audiotestsrc", f"num-buffers={seconds * 10}",
                         "samplesperbuffer=4410", "wave=sine", "!",
                         "audio/x-raw,rate=44100,channels=2", "!", "audioconvert", "!",
-                        "lamemp3enc", "bitrate=128", "cbr=true", "!", "filesink",
+                        "lamemp3enc", "target=bitrate", "bitrate=128", "cbr=true", "!",
+                        "filesink",
                         f"location={partial}"], check=True, timeout=120)
         os.replace(partial, out)
     return out.read_bytes()
 
 
-class IcyServer:
-    """An endless radio stream with ICY metadata, to one listener, on
-    127.0.0.1; it ends the stream after `total` bytes of audio, and stops
-    by itself at close() or after `lifetime` seconds."""
+DROP_KINDS = ("reset", "close", "silence")
 
-    def __init__(self, frames, total, lifetime):
+
+class IcyServer:
+    """An endless radio stream with ICY metadata, to one listener at a time,
+    on 127.0.0.1; it ends the stream after `total` bytes of audio (a clean
+    close; the mount is then gone: 404), and stops by itself at close() or
+    after `lifetime` seconds. With `drop_every` (bytes) the connection drops
+    each time that much more audio has been sent, by a reset, a clean close
+    and silence in turn; a listener that comes back gets the broadcast from
+    the live point. `pace`: bytes a second (0: as fast as the listener reads)."""
+
+    def __init__(self, frames, total, lifetime, drop_every=0, pace=0):
         self.frames, self.total = frames, total
+        self.drop_every, self.pace = drop_every, pace
         self.sent = 0
         self.titles = 0
+        self.drops = []  # (monotonic time, kind)
+        self.requests = []  # (monotonic time, Range header or None)
         self.sock = socket.socket()
         self.sock.bind(("127.0.0.1", 0))
         self.sock.listen(4)
@@ -166,8 +189,6 @@ class IcyServer:
                     self._stream(conn)
                 except OSError:
                     pass
-            if self.sent >= self.total:
-                break
 
     def _stream(self, conn):
         request = b""
@@ -176,6 +197,12 @@ class IcyServer:
             if not data:
                 return
             request += data
+        ranged = [line.split(b":", 1)[1].strip().decode() for line in request.split(b"\r\n")
+                  if line.lower().startswith(b"range:")]
+        self.requests.append((time.monotonic(), ranged[0] if ranged else None))
+        if self.sent >= self.total:
+            conn.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+            return
         icy = b"icy-metadata: 1" in request.lower()
         head = ["HTTP/1.0 200 OK", "Content-Type: audio/mpeg", "icy-name: Soak FM",
                 "icy-br: 128"]
@@ -185,6 +212,7 @@ class IcyServer:
         loop = self.frames * (METAINT // len(self.frames) + 2)
         at = 0
         blocks = 0
+        began, sent_here = time.monotonic(), 0
         while self.sent < self.total and not self.closing.is_set():
             if time.monotonic() > self.deadline:
                 return
@@ -201,7 +229,30 @@ class IcyServer:
                     chunk += b"\0"
             conn.sendall(chunk)
             self.sent += n
+            sent_here += n
             blocks += 1
+            if self.pace:
+                ahead = sent_here / self.pace - (time.monotonic() - began)
+                if ahead > 0 and self.closing.wait(ahead):
+                    return
+            if self.drop_every and self.sent < self.total and self.sent % self.drop_every == 0:
+                self._drop(conn)
+                return
+
+    def _drop(self, conn):
+        kind = DROP_KINDS[len(self.drops) % len(DROP_KINDS)]
+        self.drops.append((time.monotonic(), kind))
+        if kind == "reset":
+            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        elif kind == "silence":
+            # Held open, silent, until the listener gives up on it.
+            conn.settimeout(1)
+            while not self.closing.is_set():
+                try:
+                    if not conn.recv(4096):
+                        return
+                except socket.timeout:
+                    continue
 
     def close(self):
         self.closing.set()
@@ -209,13 +260,22 @@ class IcyServer:
         self.sock.close()
 
 
-def soak_stream(hours, interval):
+def position_seconds(sb):
+    try:
+        return int((sb.tmp / "position.txt").read_text())
+    except (OSError, ValueError):
+        return None
+
+
+def soak_stream(hours, interval, drop_every=0, pace=0):
+    """The stream part; with drop_every (seconds of stream) the drops part."""
     frames = mp3_frames()
     total = int(hours * 3600 * MP3_BYTES_PER_SECOND)
     with tempfile.TemporaryDirectory(prefix="soak-stream-") as tmp:
         sb = Sandbox(tmp)
-        server = IcyServer(frames, total, lifetime=6 * 3600)
-        samples = []
+        server = IcyServer(frames, total, lifetime=6 * 3600,
+                           drop_every=drop_every * MP3_BYTES_PER_SECOND, pace=pace)
+        samples, positions, words = [], [], []
         try:
             proc = sb.spawn([SORVEL, server.url()], env={"SORVEL_AUDIO_SINK": "fakesink sync=false"})
             pid = proc.host_pid(15)
@@ -227,8 +287,12 @@ def soak_stream(hours, interval):
                 s = sample(pid)
                 if s is None:
                     break
-                if status_word(sb) == "PLAYING":
+                word = status_word(sb)
+                if not words or words[-1] != word:
+                    words.append(word)
+                if word == "PLAYING":
                     samples.append(s)
+                    positions.append(position_seconds(sb))
                 if time.monotonic() >= next_report:
                     next_report += 60
                     print(f"  stream: {server.sent / MP3_BYTES_PER_SECOND / 3600:.2f} h sent "
@@ -245,8 +309,43 @@ def soak_stream(hours, interval):
                                f"stderr:\n{proc.stderr}")
         g = growth(samples)
         g.update(stream_hours=server.sent / MP3_BYTES_PER_SECOND / 3600, titles=server.titles,
-                 wall=wall, rc=rc, word=status_word(sb), samples=len(samples))
+                 wall=wall, rc=rc, word=status_word(sb), samples=len(samples), words=words,
+                 drops=server.drops, requests=server.requests,
+                 positions=[p for p in positions if p is not None])
         return g
+
+
+def drops_bridged(g):
+    """Drops the player came back from: a request of the live point (no
+    Range) after the drop and before the next one."""
+    times = [t for t, _ in g["drops"]] + [float("inf")]
+    return sum(any(r is None and times[i] < t < times[i + 1] for t, r in g["requests"])
+               for i in range(len(times) - 1))
+
+
+def drops_hold(g):
+    """Every drop bridged up to the budget's ten an hour; the run then ends
+    as the stream does (EOS), or at the eleventh drop with the budget's
+    message; nothing but PLAYING before; the position never goes back."""
+    drops = len(g["drops"])
+    bridged = drops_bridged(g)
+    if drops <= 10:
+        end_ok = g["rc"] == 0 and g["word"] == "EOS" and bridged == drops
+    else:
+        end_ok = (g["rc"] == 1 and bridged == 10
+                  and g["word"].startswith("ERROR:Lost the connection to the station too often"))
+    steady = (g["rss_growth_kb"] <= 1024 and g["top_fd"][1] <= g["top_fd"][0]
+              and g["threads_max"][1] <= g["threads_max"][0])
+    return (steady and end_ok and g["positions"] == sorted(g["positions"])
+            and seen_before_the_end(g) == ["PLAYING"])
+
+
+def seen_before_the_end(g):
+    """The status words sampled while the run lasted, the final one left out."""
+    seen = [w for w in g["words"] if w not in ("PREPARE", None)]
+    if len(seen) > 1 and seen[-1] == g["word"]:
+        seen.pop()
+    return seen
 
 
 # ---------------------------------------------------------------- control
@@ -404,14 +503,19 @@ def main():
     parser.add_argument("--runs", type=int, default=1000)
     parser.add_argument("--queries", type=int, default=10_000_000)
     parser.add_argument("--interval", type=float, default=2.0, help="seconds between samples")
-    parser.add_argument("--only", nargs="+", choices=["stream", "control", "runs", "ostrel"])
+    parser.add_argument("--drop-hours", type=float, default=1.0)
+    parser.add_argument("--drop-every", type=int, default=300, help="seconds of stream")
+    parser.add_argument("--drop-pace", type=float, default=8.0,
+                        help="stream speed against real time (drops heal after 30 s)")
+    parser.add_argument("--only", nargs="+",
+                        choices=["stream", "drops", "control", "runs", "ostrel"])
     args = parser.parse_args()
     if os.geteuid() != 0:
         sys.exit("soak.py: needs root (the sandbox uses unshare)")
-    for path in (SORVEL, OSTREL, DRIVER, COUNTER):
+    parts = args.only or ["stream", "drops", "control", "runs", "ostrel"]
+    for path in (SORVEL, OSTREL, DRIVER) + ((COUNTER,) if "ostrel" in parts else ()):
         if not os.path.exists(path):
             sys.exit(f"soak.py: {path} is missing; build with -DBUILD_BENCH=ON first")
-    parts = args.only or ["stream", "control", "runs", "ostrel"]
     ok = True
     summary = ["soak:"]
 
@@ -439,6 +543,23 @@ def main():
                     f"dirty_growth_kb={g['dirty_growth_kb']}",
                     f"fds={g['fds'][0]}->{g['fds'][1]}",
                     f"threads={g['threads'][0]}->{g['threads'][1]}"]
+    if "drops" in parts and (g := attempt("drops", soak_stream, args.drop_hours, args.interval,
+                                          args.drop_every,
+                                          args.drop_pace * MP3_BYTES_PER_SECOND)):
+        good = drops_hold(g)
+        ok &= good
+        ranged = [r for _, r in g["requests"] if r is not None]
+        print(f"drops: {g['stream_hours']:.2f} h of stream in {g['wall']:.0f} s wall, "
+              f"{len(g['drops'])} drops ({', '.join(k for _, k in g['drops'])}), "
+              f"{drops_bridged(g)} bridged, highest thread count {g['threads_max'][0]} -> "
+              f"{g['threads_max'][1]}, {len(g['requests'])} requests ({len(ranged)} with a "
+              f"Range: {ranged}), words {g['words']}, position {g['positions'][:1]} -> "
+              f"{g['positions'][-1:]}; {describe(g)}; ended {g['word']!r}, exit {g['rc']}: "
+              f"{'ok' if good else 'FAILED'}", flush=True)
+        summary += [f"drops={len(g['drops'])}", f"drops_bridged={drops_bridged(g)}",
+                    f"drops_rss_growth_kb={g['rss_growth_kb']}",
+                    f"drops_fds={g['fds'][0]}->{g['fds'][1]}",
+                    f"drops_threads={g['threads'][0]}->{g['threads'][1]}"]
     if "control" in parts and (g := attempt("control", soak_control, args.pairs, args.seeks)):
         good = holds(g) and g["rc"] == 1 and g["word"] == "KILLED"
         ok &= good

@@ -6,6 +6,7 @@
 #include "gst_ptr.h"
 #include "player_state.h"
 #include "playlist/redirect.h"
+#include "reconnect/reconnect.h"
 #include "report/playing_report.h"
 #include "report/status_files.h"
 #include "report/title_file.h"
@@ -37,6 +38,9 @@ namespace {
 }
 
 void on_end_of_stream() {
+    // A live station's clean close is bridged, not the end of the run.
+    if (reconnect_takes_end_of_stream())
+        return;
     // playlist redirect: a pending playlist entry is played instead of ending.
     const char *playlist_error = nullptr;
     switch (handle_playlist_end_of_stream(&playlist_error, my_bus_callback)) {
@@ -60,9 +64,12 @@ void on_end_of_stream() {
 }
 
 void on_error(GstMessage *message) {
+    if (reconnect_takes_error(message))
+        return;
     // playlist detection: an error that means "this is a playlist" switches
-    // the source to the playlist sink instead of ending.
-    if (handle_playlist_error(message))
+    // the source to the playlist sink instead of ending. Not for the stream
+    // a reconnection finds: it must be the station's audio or nothing.
+    if (!reconnect_in_progress() && handle_playlist_error(message))
         return;
 
     GErrorPtr error;
@@ -87,6 +94,9 @@ void on_state_changed(GstMessage *message) {
     alarm(0);
     // The playlist pipeline reaching PLAYING is not playback.
     if (player.sniffing)
+        return;
+    // Audio back after a drop: the run carries on as if nothing happened.
+    if (reconnect_takes_playing())
         return;
     player.playback_started = 1;
     player.tracked_state = GST_STATE_PLAYING;

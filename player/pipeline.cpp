@@ -3,6 +3,7 @@
 #include "gst_ptr.h"
 #include "http_block_size.h"
 #include "player_state.h"
+#include "reconnect/source_watch.h"
 #include "tls/certificate_check.h"
 #include "unknown_type.h"
 
@@ -91,6 +92,7 @@ GstElement *create_source(const char *factory, const char *name, const char *loc
         g_object_set(G_OBJECT(source), "timeout", kHttpSourceIoTimeoutSeconds, nullptr);
         limit_http_block_size(source);
         check_station_certificates(source);
+        watch_http_source(source);
     }
     return source;
 }

@@ -4,6 +4,7 @@
 #include "control/stall_watchdog.h"
 #include "control/termination.h"
 #include "player_state.h"
+#include "reconnect/reconnect.h"
 #include "report/status_files.h"
 
 #include <cstdlib>
@@ -39,8 +40,9 @@ gboolean position_update_timeout_cb(gpointer) {
     gint64 position = 0;
     sample.query_ok =
         gst_element_query_position(player.pipeline.load(), GST_FORMAT_TIME, &position) != FALSE;
-    sample.position_ns = position;
-    sample.playing = player.tracked_state == GST_STATE_PLAYING;
+    sample.position_ns = sample.query_ok ? reconnect_adjust_position(position) : position;
+    // While a reconnection is under way its budget decides, not the watchdog.
+    sample.playing = player.tracked_state == GST_STATE_PLAYING && !reconnect_in_progress();
 
     StallCounters counters{player.stall_count, player.position_seen, player.last_position};
     const TickDecision decision = stall_watchdog_tick(counters, sample);

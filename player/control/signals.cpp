@@ -4,6 +4,7 @@
 #include "control/seek_text.h"
 #include "control/termination.h"
 #include "player_state.h"
+#include "reconnect/reconnect.h"
 #include "report/status_files.h"
 
 #include <atomic>
@@ -186,6 +187,9 @@ gboolean pause_cb(gpointer) {
         return G_SOURCE_REMOVE;
     }
     player.stall_count = 0;
+    if (reconnect_takes_pause()) {
+        return G_SOURCE_REMOVE;
+    }
     GstState current = GST_STATE_VOID_PENDING;
     GstElement *pipeline = player.pipeline.load();
     (void)gst_element_get_state(pipeline, &current, nullptr, 0);

@@ -58,6 +58,11 @@ class Route:
     headers: Dict[str, str] = field(default_factory=dict)
     # Made anew for every request, instead of body (a live HLS playlist).
     make_body: Optional[Callable[[], bytes]] = None
+    # A stream without a length is a broadcast: once one listener has had
+    # its body (to the end or to its reset), the mount is gone and later
+    # requests get 404, as a player that reconnects after a drop finds.
+    # True serves it again to every request.
+    replay: bool = False
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
@@ -74,6 +79,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         server = self.server
         route = server.routes.get(self.path.split("?")[0])
         server.requests.append(self.path)
+        if self.path.split("?")[0] in server.ended_broadcasts:
+            route = None
         if route is None:
             self.send_error(404, "Not Found")
             return
@@ -112,6 +119,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self._send_body(route)
         except (BrokenPipeError, ConnectionResetError):
             pass
+        if (not route.content_length and not route.replay and route.status == 200
+                and route.stall_after is None and not server.closing.is_set()):
+            server.ended_broadcasts.add(self.path.split("?")[0])
 
     @staticmethod
     def _is_plain_file(route):
@@ -191,6 +201,7 @@ class HttpServer:
                 self._server.socket, server_side=True, do_handshake_on_connect=False)
         self._server.routes = dict(routes or {})
         self._server.requests = []
+        self._server.ended_broadcasts = set()
         self._server.closing = threading.Event()
         self.port = self._server.server_address[1]
         self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
@@ -274,6 +285,23 @@ def make_certificates(directory):
         signer = ca_key if issuer == "Test CA" else stranger_key
         pairs[name] = write(name, issue(name, key, issuer, signer, begins, ends, names=[host]), key)
     return pairs
+
+
+def serve_on_loopback(owner, accept_loop, lifetime, accept_timeout=None):
+    """For a raw-socket stand-in: a listening socket on a free 127.0.0.1 port
+    (owner._listener, owner.port), accept_loop running in a thread, and
+    owner.close() called after `lifetime` seconds (owner._timer)."""
+    owner._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    owner._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    owner._listener.bind(("127.0.0.1", 0))
+    owner._listener.listen(16)
+    owner._listener.settimeout(accept_timeout)
+    owner.port = owner._listener.getsockname()[1]
+    owner._thread = threading.Thread(target=accept_loop, daemon=True)
+    owner._thread.start()
+    owner._timer = threading.Timer(lifetime, owner.close)
+    owner._timer.daemon = True
+    owner._timer.start()
 
 
 def unused_port():
@@ -440,6 +468,160 @@ class Icecast:
             self._lifetime.cancel()
         self._end_process()
         shutil.rmtree(self._dir, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+class LiveStation:
+    """A station on a raw socket on 127.0.0.1, for tests where how each
+    connection ends matters (a reset, a clean close, silence), which an
+    HTTP library hides. plan(n) says what the n-th request (from 1) gets:
+
+      ("audio", seconds, end)  200 without a length, `seconds` of `audio`
+                               (looped, at playing pace after a 1 s burst;
+                               None: until closed), then end: "reset" (RST),
+                               "close" (FIN) or "silence" (kept open)
+      ("chunked", seconds)     `seconds` of audio as a chunked body, then its
+                               final chunk: the stream is complete
+      ("status", code)         an HTTP error answer
+      ("hang",)                the request is read and never answered
+      ("refuse",)              the station stops listening: this connection
+                               and every later one is refused
+      ("file", reset_at)       `audio` as a file with its length, honouring
+                               "Range: bytes=N-"; reset after reset_at bytes
+                               of body (None: all of it)
+      ("file_no_ranges",)      `audio` whole with its length, whatever the Range
+
+    `requests` holds (monotonic time, request line, Range header or None);
+    `ends` the monotonic time at which each connection's audio ended."""
+
+    def __init__(self, audio, plan, bytes_per_second=16000, lifetime=120.0,
+                 content_type="audio/mpeg"):
+        self.audio = audio
+        self._looped = audio * 2
+        self.plan = plan
+        self.rate = bytes_per_second
+        self.content_type = content_type
+        self.requests = []
+        self.ends = []
+        self._closing = threading.Event()
+        serve_on_loopback(self, self._accept, lifetime, accept_timeout=0.1)
+
+    def url(self, path="/live"):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def _accept(self):
+        count = 0
+        while not self._closing.is_set():
+            try:
+                connection, _ = self._listener.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            count += 1
+            step = self.plan(count)
+            if step[0] == "refuse":
+                connection.close()
+                self._listener.close()
+                return
+            threading.Thread(target=self._serve, args=(connection, step), daemon=True).start()
+
+    def _read_request(self, connection):
+        data = b""
+        while b"\r\n\r\n" not in data:
+            piece = connection.recv(4096)
+            if not piece:
+                return None
+            data += piece
+        lines = data.split(b"\r\n\r\n")[0].decode("latin-1").split("\r\n")
+        ranges = [line.split(":", 1)[1].strip() for line in lines[1:]
+                  if line.lower().startswith("range:")]
+        self.requests.append((time.monotonic(), lines[0], ranges[0] if ranges else None))
+        return ranges[0] if ranges else None
+
+    def _serve(self, connection, step):
+        try:
+            with connection:
+                byte_range = self._read_request(connection)
+                kind = step[0]
+                if kind == "status":
+                    connection.sendall(f"HTTP/1.0 {step[1]} Gone Away\r\nContent-Length: 0"
+                                       "\r\n\r\n".encode())
+                elif kind == "hang":
+                    self._closing.wait()
+                elif kind == "audio":
+                    self._stream(connection, step[1], step[2])
+                elif kind == "chunked":
+                    self._chunked(connection, step[1])
+                else:
+                    self._file(connection, kind, byte_range, step[1] if len(step) > 1 else None)
+        except OSError:
+            pass
+
+    def _stream(self, connection, seconds, end):
+        connection.sendall(f"HTTP/1.0 200 OK\r\nContent-Type: {self.content_type}\r\n\r\n"
+                           .encode())
+        piece, at, sent, started = self.rate // 10, 0, 0, time.monotonic()
+        total = None if seconds is None else int(seconds * self.rate)
+        while not self._closing.is_set() and (total is None or sent < total):
+            size = piece if total is None else min(piece, total - sent)
+            chunk = self._looped[at:at + size]
+            at = (at + size) % len(self.audio)
+            connection.sendall(chunk)
+            sent += size
+            ahead = sent / self.rate - 1.0 - (time.monotonic() - started)
+            if ahead > 0 and self._closing.wait(ahead):
+                return
+        self.ends.append(time.monotonic())
+        if end == "reset":
+            connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        elif end == "silence":
+            self._closing.wait()
+
+    def _chunked(self, connection, seconds):
+        connection.sendall(f"HTTP/1.1 200 OK\r\nContent-Type: {self.content_type}\r\n"
+                           "Transfer-Encoding: chunked\r\n\r\n".encode())
+        body = self.audio[:int(seconds * self.rate)]
+        for at in range(0, len(body), self.rate // 10):
+            piece = body[at:at + self.rate // 10]
+            connection.sendall(b"%x\r\n%s\r\n" % (len(piece), piece))
+            if self._closing.wait(0.1):
+                return
+        connection.sendall(b"0\r\n\r\n")
+        self.ends.append(time.monotonic())
+        self._closing.wait(2)
+
+    def _file(self, connection, kind, byte_range, reset_at):
+        first = 0
+        if kind == "file" and byte_range and byte_range.startswith("bytes="):
+            first = int(byte_range[6:].split("-")[0])
+        body = self.audio[first:]
+        if first:
+            head = (f"HTTP/1.1 206 Partial Content\r\nContent-Range: bytes {first}-"
+                    f"{len(self.audio) - 1}/{len(self.audio)}\r\n")
+        else:
+            head = "HTTP/1.1 200 OK\r\n" + ("Accept-Ranges: bytes\r\n" if kind == "file" else "")
+        connection.sendall((head + f"Content-Type: {self.content_type}\r\n"
+                            f"Content-Length: {len(body)}\r\nConnection: close\r\n\r\n").encode())
+        if reset_at is not None:
+            connection.sendall(body[:reset_at])
+            connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.ends.append(time.monotonic())
+            return
+        connection.sendall(body)
+
+    def close(self):
+        self._timer.cancel()
+        self._closing.set()
+        try:
+            self._listener.close()
+        except OSError:
+            pass
 
     def __enter__(self):
         return self

@@ -22,6 +22,8 @@ import socket
 import struct
 import threading
 
+from http_server import serve_on_loopback
+
 FILE_PROPERTIES = bytes.fromhex("a1dcab8c47a9cf118ee400c00c205365")
 
 
@@ -98,16 +100,7 @@ class MmshServer:
         self._closing = threading.Event()
         self._lock = threading.Lock()
         self._connections = []
-        self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self._listener.bind(("127.0.0.1", 0))
-        self._listener.listen(16)
-        self.port = self._listener.getsockname()[1]
-        self._thread = threading.Thread(target=self._accept_loop, daemon=True)
-        self._thread.start()
-        self._timer = threading.Timer(lifetime, self.close)
-        self._timer.daemon = True
-        self._timer.start()
+        serve_on_loopback(self, self._accept_loop, lifetime)
 
     def url(self, scheme="mmsh"):
         return f"{scheme}://127.0.0.1:{self.port}{self.path}"

@@ -168,8 +168,9 @@ def test_playlist_trickling_in_small_pieces(sandbox, server):
     rest = f"NumberOfEntries=1\r\nFile1={server.url(STREAM)}\r\nLength1=-1\r\n".encode()
     pieces = [(marker[i:i + 1], 0.03) for i in range(len(marker))]
     pieces += [(rest[i:i + 4], 0.03) for i in range(0, len(rest), 4)]
+    # Read twice (typefinding, then the playlist sink): served each time.
     server.routes["/slow.pls"] = Route(pieces=pieces, content_type="audio/x-scpls",
-                                       content_length=False)
+                                       content_length=False, replay=True)
     url = server.url("/slow.pls")
     proc, watcher = play(sandbox, url, server)
     assert_followed(proc, watcher, server, url)

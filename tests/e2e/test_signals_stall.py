@@ -35,9 +35,11 @@ class Watch:
 
 def test_stall_watchdog(tmp_path):
     routes = {
-        # Four seconds of audio, then silence on an open connection.
+        # A file of stated length: four seconds of audio, then silence on an
+        # open connection. (A live stream's silence is a drop to bridge.)
         "/stops": Route(body=wav_stream(30), content_type="audio/x-wav",
-                        stall_after=WAV_HEADER + 4 * WAV_BYTES_PER_SECOND),
+                        stall_after=WAV_HEADER + 4 * WAV_BYTES_PER_SECOND,
+                        headers={"Content-Length": str(len(wav_stream(30)))}),
         # One second of audio every three seconds, for the whole test.
         "/stutters": wav_in_pieces(STUTTER_SECONDS, 1.0, 3.0),
     }

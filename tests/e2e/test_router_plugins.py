@@ -64,9 +64,11 @@ NO_LEAK_CHECK = ("pls-mp3", "m3u-mp3")
 TITLE = "Router Radio"
 
 
-def _serve(kind, http, mms, icecast, https):
-    """Location of a station of this kind on the running servers."""
+def _serve(name, kind, http, mms, icecast, https):
+    """Location of station `name`, of this kind, on the running servers."""
     def route(path, body, content_type, **kw):
+        # each station its own paths: a broadcast, once served, is over
+        path = f"/{name}{path}"
         server = https if kind.startswith("https-") else http
         server.routes[path] = Route(body=body, content_type=content_type, **kw)
         return server.url(path)
@@ -76,10 +78,11 @@ def _serve(kind, http, mms, icecast, https):
     if kind == "mms":
         return mms.url("mmsh")
     if kind == "hls":
-        for path in media.make_hls(3).iterdir():
-            route(f"/hls/{path.name}", path.read_bytes(),
-                  "application/vnd.apple.mpegurl" if path.suffix == ".m3u8" else "video/mp2t")
-        return http.url("/hls/index.m3u8")
+        served = {path.name: route(f"/hls/{path.name}", path.read_bytes(),
+                                   "application/vnd.apple.mpegurl" if path.suffix == ".m3u8"
+                                   else "video/mp2t")
+                  for path in media.make_hls(3).iterdir()}
+        return served["index.m3u8"]
     if kind in ("pls", "m3u"):
         # an ID3-tagged file, as stations' playlists often name
         mp3 = route("/tagged.mp3", media.make("mp3", 2).read_bytes(), "audio/mpeg")
@@ -155,7 +158,7 @@ def runs(plugin_sets, tmp_path_factory):
                 env["ASAN_OPTIONS"] = os.environ["ASAN_OPTIONS"] + ":detect_leaks=0"
             sb = Sandbox(tmp_path_factory.mktemp(name))
             sb.trust(certificates["ca"])
-            location = _serve(kind, http, mms, icecast, https)
+            location = _serve(name, kind, http, mms, icecast, https)
             started[name] = Run(sb, sb.spawn([SORVEL, location], env=env), location)
         deadline = time.monotonic() + 120
         while started and time.monotonic() < deadline:

@@ -7,6 +7,7 @@
 #include "player_state.h"
 #include "playlist/redirect.h"
 #include "reconnect/reconnect.h"
+#include "report/now_playing_title.h"
 #include "report/playing_report.h"
 #include "report/status_files.h"
 #include "report/title_file.h"
@@ -28,8 +29,16 @@ namespace {
     const gchar *unknown = player.unknown_type_name.load();
     if (unknown)
         snprintf(player.error_text, sizeof player.error_text, "INVALID:%s", unknown);
-    else
-        snprintf(player.error_text, sizeof player.error_text, "ERROR:%s", message);
+    else {
+        // One line, by the title file's rule: a demuxer that reposts an
+        // error appends GStreamer's debug text, line ends and all, which
+        // would spill into lines of the status file its readers take for
+        // something else.
+        TitleText line;
+        build_title_text({}, message ? message : "", &line);
+        snprintf(player.error_text, sizeof player.error_text, "ERROR:%.*s",
+                 static_cast<int>(line.length), line.bytes);
+    }
     write_status(player.error_text, nullptr);
     remove_run_files();
     (void)stop_pipeline_within(player.pipeline.load(), kPipelineStopWaitMs);

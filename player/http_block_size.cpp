@@ -4,8 +4,6 @@
 
 #include <gst/base/gstbasesrc.h>
 
-#include <cstring>
-
 namespace {
 
 // Marks a source whose probe is in place.
@@ -22,31 +20,6 @@ GstPadProbeReturn clamp_block_size(GstPad *pad, GstPadProbeInfo *, gpointer) {
     return GST_PAD_PROBE_OK;
 }
 
-void limit_if_http_source(GstElement *element) {
-    GstElementFactory *factory = gst_element_get_factory(element);
-    if (factory && strcmp(GST_OBJECT_NAME(factory), "souphttpsrc") == 0)
-        limit_http_block_size(element);
-}
-
-void limit_value_if_http_source(const GValue *value, gpointer) {
-    limit_if_http_source(GST_ELEMENT(g_value_get_object(value)));
-}
-
-// Runs on whichever thread added the element (for the HLS demuxer, its own
-// streaming thread) before the element is started.
-void on_deep_element_added(GstBin *, GstBin *, GstElement *element, gpointer) {
-    limit_if_http_source(element);
-    if (!GST_IS_BIN(element))
-        return;
-    // A bin added whole (the demuxer's bin of source and queue) brings its
-    // elements along without a signal for each.
-    GstIterator *children = gst_bin_iterate_recurse(GST_BIN(element));
-    while (gst_iterator_foreach(children, limit_value_if_http_source, nullptr) ==
-           GST_ITERATOR_RESYNC)
-        gst_iterator_resync(children);
-    gst_iterator_free(children);
-}
-
 } // namespace
 
 void limit_http_block_size(GstElement *source) {
@@ -60,8 +33,4 @@ void limit_http_block_size(GstElement *source) {
         static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
         clamp_block_size, nullptr, nullptr);
     g_object_set_qdata(G_OBJECT(source), limited_quark(), GINT_TO_POINTER(1));
-}
-
-void limit_http_block_sizes_within(GstElement *pipeline) {
-    g_signal_connect(pipeline, "deep-element-added", G_CALLBACK(on_deep_element_added), nullptr);
 }

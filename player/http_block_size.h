@@ -14,8 +14,3 @@ constexpr guint kHttpMaxBlockSize = 64 * 1024;
 // Holds `source`'s block size at kHttpMaxBlockSize at most. Calling it again
 // for the same source changes nothing.
 void limit_http_block_size(GstElement *source);
-
-// Limits every HTTP source that is later added anywhere inside `pipeline`,
-// at any depth: also those that elements make for themselves, such as the
-// source the HLS demuxer makes for its fragments.
-void limit_http_block_sizes_within(GstElement *pipeline);

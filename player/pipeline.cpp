@@ -1,10 +1,9 @@
 #include "pipeline.h"
 
 #include "gst_ptr.h"
-#include "http_block_size.h"
+#include "http_sources.h"
 #include "player_state.h"
 #include "reconnect/source_watch.h"
-#include "tls/certificate_check.h"
 #include "unknown_type.h"
 
 #include <cstdlib>
@@ -67,7 +66,7 @@ GstElement *create_pipeline(const char *name, GstBusFunc bus_watch) {
     // pipeline releases it.
     GstElement *pipeline = GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(name)));
     player.pipeline.store(pipeline);
-    limit_http_block_sizes_within(pipeline);
+    prepare_http_sources_within(pipeline);
     GstObjectPtr<GstBus> bus(gst_pipeline_get_bus(GST_PIPELINE(pipeline)));
     gst_bus_add_watch(bus.get(), bus_watch, player.main_loop);
     return pipeline;
@@ -90,8 +89,7 @@ GstElement *create_source(const char *factory, const char *name, const char *loc
     // ends a playlist download that stalls, which neither of them watches.
     if (source && strcmp(factory, "souphttpsrc") == 0) {
         g_object_set(G_OBJECT(source), "timeout", kHttpSourceIoTimeoutSeconds, nullptr);
-        limit_http_block_size(source);
-        check_station_certificates(source);
+        prepare_http_source(source);
         watch_http_source(source);
     }
     return source;

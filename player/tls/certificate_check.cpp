@@ -105,23 +105,31 @@ void checking_database_class_init(CheckingDatabaseClass *klass) {
 
 void checking_database_init(CheckingDatabase *) {}
 
+// The HTTP source itself, or an adaptive demuxer (HLS), which reposts the
+// error of the source it made for a playlist or fragment as its own.
 bool from_http_source(GstMessage *message) {
     GstObject *origin = GST_MESSAGE_SRC(message);
     if (!origin || !GST_IS_ELEMENT(origin))
         return false;
     GstElementFactory *factory = gst_element_get_factory(GST_ELEMENT(origin));
-    return factory &&
-           strcmp(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), "souphttpsrc") == 0;
+    if (!factory)
+        return false;
+    if (strcmp(gst_plugin_feature_get_name(GST_PLUGIN_FEATURE(factory)), "souphttpsrc") == 0)
+        return true;
+    const gchar *klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+    return klass && strstr(klass, "Demuxer/Adaptive");
 }
 
 } // namespace
 
 void check_station_certificates(GstElement *source) {
-    // One database for every source of the run; it lives until exit.
-    static GTlsDatabase *database = nullptr;
-    if (!database)
-        database = G_TLS_DATABASE(g_object_new(checking_database_get_type(), nullptr));
-    g_object_set(G_OBJECT(source), "tls-database", database, nullptr);
+    // One database for every source of the run; it lives until exit. Sources
+    // the HLS demuxer makes arrive on its own thread.
+    static gsize database = 0;
+    if (g_once_init_enter(&database))
+        g_once_init_leave(&database, reinterpret_cast<gsize>(
+                                         g_object_new(checking_database_get_type(), nullptr)));
+    g_object_set(G_OBJECT(source), "tls-database", reinterpret_cast<gpointer>(database), nullptr);
 }
 
 bool describe_station_certificate_error(GstMessage *error, char *out, std::size_t out_len) {

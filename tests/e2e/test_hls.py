@@ -249,3 +249,51 @@ def test_presentation_whose_first_segment_never_comes_times_out(sandbox):
         assert 19 <= time.monotonic() - began < 30
     assert status_word(sb) == "TIMEOUT"
     assert run_files_gone(sb)
+
+
+def test_live_stream_whose_playlist_is_gone_ends_with_one_error_line(sandbox):
+    sb = sandbox
+    with HttpServer({}) as server:
+        live = LivePlaylist(server, 30)
+        proc = start(sb, live.url, controller=True)
+        wait_status_word(sb, "PLAYING")
+        wait_position(sb, lambda p: p >= 2, timeout=15)
+        # The station takes its stream down: playlist and segments are gone.
+        for name in list(server.routes):
+            server.routes[name] = Route(status=404)
+        assert proc.wait(45) == 1
+    lines = status_lines(sb)
+    assert len(lines) == 2 and lines[1].startswith("ERROR:"), lines
+    assert run_files_gone(sb)
+    assert sb.kavido_signals() == 1
+
+
+
+# The demuxer reposts its source's error with GStreamer's debug text, line
+# ends and all: the status file still has one status line.
+SEGMENT_FAULTS = {
+    "server error": ("good", 500, "ERROR:Internal Server Error: "),
+    "refused certificate": ("untrusted", 200,
+                            "ERROR:The station's certificate was not accepted: untrusted issuer."),
+}
+
+
+@pytest.mark.parametrize("fault", sorted(SEGMENT_FAULTS))
+def test_segments_that_fail_end_with_one_error_line(sandbox, tmp_path, fault):
+    sb = sandbox
+    certificate, status, word = SEGMENT_FAULTS[fault]
+    certificates = make_certificates(tmp_path)
+    sb.trust(certificates["ca"])
+    segment_routes = {name: Route(status=status) if status != 200 else route
+                      for name, route in presentation_routes(4).items()}
+    with HttpServer(presentation_routes(4), tls=certificates["good"]) as server, \
+            HttpServer(segment_routes, tls=certificates[certificate]) as segments:
+        index = server.routes["/index.m3u8"].body.decode()
+        server.routes["/index.m3u8"] = Route(
+            body=re.sub(r"(?m)^seg\d+\.ts$", lambda m: segments.url("/" + m[0]), index).encode(),
+            content_type=HLS)
+        proc = start(sb, server.url("/index.m3u8"), controller=True)
+        assert proc.wait(40) == 1
+    lines = status_lines(sb)
+    assert len(lines) == 2 and lines[1].startswith(word), lines
+    assert run_files_gone(sb)

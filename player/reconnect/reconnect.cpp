@@ -13,13 +13,20 @@
 namespace {
 
 // A drop when no audio has reached the output for this long while playing.
-constexpr gint64 kSilenceLimitUs = 8 * G_USEC_PER_SEC;
+constexpr guint32 kSilenceLimitMs = 8000;
 constexpr guint kSilenceCheckMs = 500;
 
 enum class Phase { idle, waiting, connecting, ending };
 
-// Monotonic time (us) of the last buffer that reached the audio output.
-std::atomic<gint64> last_audio_us{0};
+// Monotonic time of the last buffer that reached the audio output, in
+// milliseconds cut to 32 bits: the router's 32-bit CPU has no lock-free
+// 64-bit atomics, and differences taken modulo 2^32 stay right for any gap
+// shorter than 49 days.
+std::atomic<guint32> last_audio_ms{0};
+
+guint32 now_ms32() {
+    return static_cast<guint32>(g_get_monotonic_time() / 1000);
+}
 
 Phase phase = Phase::idle;
 ReconnectBudget budget;
@@ -40,7 +47,7 @@ void set_cause(const char *cause) {
 }
 
 GstPadProbeReturn on_audio_buffer(GstPad *, GstPadProbeInfo *, gpointer) {
-    last_audio_us.store(g_get_monotonic_time());
+    last_audio_ms.store(now_ms32());
     return GST_PAD_PROBE_OK;
 }
 
@@ -172,13 +179,13 @@ void attempt_failed_with_error(GstMessage *message) {
 gboolean check_silence(gpointer) {
     if (phase == Phase::idle && live_stream_playing() &&
         player.tracked_state == GST_STATE_PLAYING &&
-        g_get_monotonic_time() - last_audio_us.load() >= kSilenceLimitUs)
+        static_cast<guint32>(now_ms32() - last_audio_ms.load()) >= kSilenceLimitMs)
         start_drop("no data from the station for 8 s", false);
     return G_SOURCE_CONTINUE;
 }
 
 void watch_audio_output() {
-    last_audio_us.store(g_get_monotonic_time());
+    last_audio_ms.store(now_ms32());
     if (!silence_check_id)
         silence_check_id = g_timeout_add(kSilenceCheckMs, check_silence, nullptr);
     if (!player.audio_bin || player.audio_bin == watched_audio_bin)
@@ -297,7 +304,7 @@ bool reconnect_in_progress() {
 
 bool reconnect_takes_pause() {
     // Paused time is no silence, and resuming starts the count afresh.
-    last_audio_us.store(g_get_monotonic_time());
+    last_audio_ms.store(now_ms32());
     if (phase != Phase::waiting && phase != Phase::connecting)
         return false;
     player.tracked_state =

@@ -34,6 +34,30 @@ from pathlib import Path
 from typing import Callable, Dict, List, Optional, Tuple
 
 
+class StandIn:
+    """A server a test starts: leaving its `with` block stops it (as does
+    the end of its lifetime)."""
+
+    def close(self):
+        raise NotImplementedError
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def stop_listening(owner):
+    """For a stand-in made by serve_on_loopback: no new connections."""
+    owner._timer.cancel()
+    owner._closing.set()
+    try:
+        owner._listener.close()
+    except OSError:
+        pass
+
+
 @dataclass
 class Route:
     body: bytes = b""
@@ -188,7 +212,7 @@ class _Server(http.server.ThreadingHTTPServer):
         pass
 
 
-class HttpServer:
+class HttpServer(StandIn):
     def __init__(self, routes=None, lifetime=120.0, tls=None):
         self._server = _Server(("127.0.0.1", 0), _Handler)
         self.scheme = "https" if tls else "http"
@@ -227,12 +251,6 @@ class HttpServer:
             self._server.closing.set()
             self._server.shutdown()
             self._server.server_close()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
 
 def make_certificates(directory):
@@ -338,7 +356,7 @@ ICECAST_CONFIG = """<icecast>
 """
 
 
-class Icecast:
+class Icecast(StandIn):
     """icecast2 on 127.0.0.1 (a free port picked at start) with one mount fed
     by `stream` (MP3 bytes, sent in a loop at `bytes_per_second`). Runs as
     nobody (icecast refuses root) and ends by itself after `lifetime`."""
@@ -469,14 +487,8 @@ class Icecast:
         self._end_process()
         shutil.rmtree(self._dir, ignore_errors=True)
 
-    def __enter__(self):
-        return self
 
-    def __exit__(self, *exc):
-        self.close()
-
-
-class LiveStation:
+class LiveStation(StandIn):
     """A station on a raw socket on 127.0.0.1, for tests where how each
     connection ends matters (a reset, a clean close, silence), which an
     HTTP library hides. plan(n) says what the n-th request (from 1) gets:
@@ -616,15 +628,4 @@ class LiveStation:
         connection.sendall(body)
 
     def close(self):
-        self._timer.cancel()
-        self._closing.set()
-        try:
-            self._listener.close()
-        except OSError:
-            pass
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
+        stop_listening(self)

@@ -22,7 +22,7 @@ import socket
 import struct
 import threading
 
-from http_server import serve_on_loopback
+from http_server import StandIn, serve_on_loopback, stop_listening
 
 FILE_PROPERTIES = bytes.fromhex("a1dcab8c47a9cf118ee400c00c205365")
 
@@ -90,7 +90,7 @@ def header_chunks(header):
     return out
 
 
-class MmshServer:
+class MmshServer(StandIn):
     def __init__(self, asf_data, path="/stream", mode="normal", stall_after=0, lifetime=120.0):
         self.asf = AsfFile(asf_data)
         self.path = path
@@ -109,26 +109,15 @@ class MmshServer:
         return [r for _, r in self.requests if r["play"]]
 
     def close(self):
-        self._timer.cancel()
         if self._closing.is_set():
             return
-        self._closing.set()
-        try:
-            self._listener.close()
-        except OSError:
-            pass
+        stop_listening(self)
         with self._lock:
             for conn in self._connections:
                 try:
                     conn.shutdown(socket.SHUT_RDWR)
                 except OSError:
                     pass
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
 
     def _accept_loop(self):
         while not self._closing.is_set():

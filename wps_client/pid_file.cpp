@@ -1,28 +1,13 @@
 #include "pid_file.h"
 
+#include <atomic_file.h>
+
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-bool write_all(int fd, const char *p, size_t n) {
-    while (n > 0) {
-        const ssize_t w = write(fd, p, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
-} // namespace
 
 bool write_pid_file(const char *path, pid_t pid) {
     char text[16];
@@ -36,8 +21,8 @@ bool write_pid_file(const char *path, pid_t pid) {
     const int fd = mkstemp(tmp);
     if (fd < 0)
         return false;
-    bool ok =
-        fchmod(fd, 0644) == 0 && write_all(fd, text, static_cast<size_t>(len)) && fsync(fd) == 0;
+    bool ok = fchmod(fd, 0644) == 0 &&
+              platform::write_all(fd, text, static_cast<size_t>(len)) == 0 && fsync(fd) == 0;
     int err = errno;
     if (close(fd) != 0 && ok) {
         ok = false;

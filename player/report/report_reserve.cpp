@@ -2,6 +2,7 @@
 
 #include "report/report_paths.h"
 
+#include <atomic_file.h>
 #include <unique_fd.h>
 
 #include <atomic>
@@ -44,20 +45,6 @@ bool spare_path(const Slot &slot, size_t index, char (&out)[64]) {
     return n > 0 && static_cast<size_t>(n) < sizeof out;
 }
 
-bool pwrite_all(int fd, const char *data, size_t len, off_t at) {
-    while (len > 0) {
-        const ssize_t n = pwrite(fd, data, len, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        len -= static_cast<size_t>(n);
-        at += n;
-    }
-    return true;
-}
-
 // A spare holds `room` bytes written out, so that the file system has
 // handed over its blocks; what the bytes are does not matter.
 bool make_spare(Slot &slot, size_t index) {
@@ -69,10 +56,11 @@ bool make_spare(Slot &slot, size_t index) {
         return false;
     // Readers of the file it becomes need what a fresh report gets.
     bool ok = fchmod(fd.get(), 0644) == 0;
-    static const char zeros[4096] = {};
+    // Small, so that the player's flash image does not carry a page of zeros.
+    static const char zeros[512] = {};
     for (size_t at = 0; ok && at < slot.room; at += sizeof zeros) {
         const size_t chunk = slot.room - at < sizeof zeros ? slot.room - at : sizeof zeros;
-        ok = pwrite_all(fd.get(), zeros, chunk, static_cast<off_t>(at));
+        ok = platform::write_all(fd.get(), zeros, chunk) == 0;
     }
     ok = ok && fsync(fd.get()) == 0;
     ok = close(fd.release()) == 0 && ok;
@@ -110,7 +98,7 @@ bool replace_with_spare(Slot &slot, size_t from, const FilePiece *pieces, size_t
         off_t at = 0;
         bool ok = true;
         for (size_t i = 0; ok && i < count; ++i) {
-            ok = pwrite_all(fd.get(), pieces[i].data, pieces[i].len, at);
+            ok = platform::write_all(fd.get(), pieces[i].data, pieces[i].len) == 0;
             at += static_cast<off_t>(pieces[i].len);
         }
         // A shorter text gives back the blocks past its end: a later, longer

@@ -4,6 +4,8 @@
 #include "player_state.h"
 #include "report/report_reserve.h"
 
+#include <atomic_file.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,20 +14,6 @@
 #include <unistd.h>
 
 namespace {
-
-bool write_all(int fd, const char *data, size_t len) {
-    while (len > 0) {
-        ssize_t n = write(fd, data, len);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        len -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 bool out_of_space(int err) {
     return err == ENOSPC || err == EDQUOT;
@@ -52,7 +40,7 @@ bool replace_file_now(const char *path, const FilePiece *pieces, size_t count) {
     if (fchmod(fd, 0644) != 0)
         ok = false;
     for (size_t i = 0; ok && i < count; ++i)
-        ok = write_all(fd, pieces[i].data, pieces[i].len);
+        ok = platform::write_all(fd, pieces[i].data, pieces[i].len) == 0;
     if (ok && fsync(fd) != 0)
         ok = false;
     int err = ok ? 0 : errno;

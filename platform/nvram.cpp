@@ -38,7 +38,7 @@ int write_store(const char *key, const char *value) {
     if (value != nullptr)
         value_view = value;
     int rc = nvram::edit_store(nvram::store_path(), key, value != nullptr ? &value_view : nullptr,
-                               nullptr, nullptr, nullptr);
+                               nullptr);
     if (rc != 0)
         return rc;
     // The caller's write ends the life of every value handed out so far

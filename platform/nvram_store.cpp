@@ -188,7 +188,7 @@ int load_store(const char *path, char **text, size_t *len, StoreCheck *check) {
 }
 
 int edit_store(const char *path, std::string_view key, const std::string_view *value,
-               StoreCheck *check, char **new_text, size_t *new_len) {
+               StoreCheck *check) {
     if (check != nullptr)
         *check = StoreCheck{};
     int rc = check_key(key);
@@ -224,16 +224,9 @@ int edit_store(const char *path, std::string_view key, const std::string_view *v
     // Setting the value a key already has, or removing an absent key,
     // changes nothing: leave the file (and the flash under it) alone.
     bool unchanged = out_len == old_len && memcmp(out.get(), old_raw, old_len) == 0;
-    if (!unchanged) {
-        rc = platform::replace_file(path, out.get(), out_len, kStoreMode, true);
-        if (rc != 0)
-            return rc;
-    }
-    if (new_text != nullptr) {
-        *new_text = out.release();
-        *new_len = out_len;
-    }
-    return 0;
+    if (unchanged)
+        return 0;
+    return platform::replace_file(path, out.get(), out_len, kStoreMode, true);
 }
 
 } // namespace nvram

@@ -36,12 +36,10 @@ int load_store(const char *path, char **text, size_t *len, StoreCheck *check);
 
 // Sets `key` to `*value`, or removes it when `value` is null, under the
 // writers' lock. A damaged store is left exactly as it is (-EBADMSG, with
-// `*check` filled). On success, when `new_text` is not null, it receives a
-// malloc'd copy of the store as now written (NUL after `*new_len` bytes).
-// Returns 0, -EINVAL/-ENAMETOOLONG/-E2BIG for a bad key or value, -ENOSPC
+// `*check` filled). Returns 0, -EINVAL/-ENAMETOOLONG/-E2BIG for a bad key or value, -ENOSPC
 // when the store would outgrow its bounds, or another -errno.
 int edit_store(const char *path, std::string_view key, const std::string_view *value,
-               StoreCheck *check, char **new_text, size_t *new_len);
+               StoreCheck *check);
 
 } // namespace nvram
 

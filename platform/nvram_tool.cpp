@@ -107,7 +107,7 @@ int cmd_show(const char *path) {
 
 int cmd_edit(const char *path, std::string_view key, const std::string_view *value) {
     nvram::StoreCheck check;
-    int rc = nvram::edit_store(path, key, value, &check, nullptr, nullptr);
+    int rc = nvram::edit_store(path, key, value, &check);
     return rc == 0 ? kExitOk : report(rc, path, check);
 }
 

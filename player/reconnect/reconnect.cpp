@@ -87,6 +87,16 @@ void end_run(bool as_finished, const char *message) {
     post_pipeline_error(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, message);
 }
 
+// The HTTP status the source attached to its error; 0 without one.
+unsigned http_status_of(GstMessage *error) {
+    const GstStructure *details = nullptr;
+    gst_message_parse_error_details(error, &details);
+    unsigned status = 0;
+    if (details)
+        (void)gst_structure_get_uint(details, "http-status-code", &status);
+    return status;
+}
+
 void give_up(bool too_many_drops) {
     char message[700];
     if (too_many_drops)
@@ -151,12 +161,7 @@ void attempt_failed_with_error(GstMessage *message) {
     // All the source says of a connection refused or cut before an answer.
     if (error && g_error_matches(error.get(), GST_STREAM_ERROR, GST_STREAM_ERROR_FAILED))
         text = "the station could not be reached";
-    const GstStructure *details = nullptr;
-    gst_message_parse_error_details(message, &details);
-    unsigned status = 0;
-    if (details)
-        (void)gst_structure_get_uint(details, "http-status-code", &status);
-
+    const unsigned status = http_status_of(message);
     switch (judge_failed_reconnection(status, drop_was_clean_close)) {
     case ReconnectAnswer::try_again:
         attempt_failed(text);
@@ -215,10 +220,7 @@ bool retry_without_ranges(GstMessage *message) {
     gst_message_parse_error(message, error.out(), debug.out());
     if (!error || !g_error_matches(error.get(), GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_SEEK))
         return false;
-    const GstStructure *details = nullptr;
-    gst_message_parse_error_details(message, &details);
-    unsigned status = 0;
-    if (!details || !gst_structure_get_uint(details, "http-status-code", &status) || status != 200)
+    if (http_status_of(message) != 200)
         return false;
     make_source_unseekable();
     stop_pipeline();

@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         switch (op & 3) {
         case 0: { // another process changes the store
             const std::string_view v = value;
-            (void)nvram::edit_store(store.c_str(), key, &v, nullptr, nullptr, nullptr);
+            (void)nvram::edit_store(store.c_str(), key, &v, nullptr);
             break;
         }
         case 1: { // a read, whose value the caller keeps

@@ -322,6 +322,23 @@ def serve_on_loopback(owner, accept_loop, lifetime, accept_timeout=None):
     owner._timer.start()
 
 
+def read_request_head(connection):
+    """The request line and header lines of an HTTP request on a raw socket;
+    None when the client closes first or sends no HTTP at all (answered 400
+    at once, as any web server would: the MMS-over-TCP attempt of an "mms:"
+    location)."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        piece = connection.recv(4096)
+        if not piece or len(data) > 65536:
+            return None
+        data += piece
+        if len(data) >= 3 and not data[:3].isalpha():
+            connection.sendall(b"HTTP/1.0 400 Bad Request\r\n\r\n")
+            return None
+    return data.split(b"\r\n\r\n", 1)[0].decode("latin-1").split("\r\n")
+
+
 def unused_port():
     """A loopback port nobody listens on (connections are refused)."""
     with socket.socket() as s:
@@ -544,13 +561,9 @@ class LiveStation(StandIn):
             threading.Thread(target=self._serve, args=(connection, step), daemon=True).start()
 
     def _read_request(self, connection):
-        data = b""
-        while b"\r\n\r\n" not in data:
-            piece = connection.recv(4096)
-            if not piece:
-                return None
-            data += piece
-        lines = data.split(b"\r\n\r\n")[0].decode("latin-1").split("\r\n")
+        lines = read_request_head(connection)
+        if lines is None:
+            return None
         ranges = [line.split(":", 1)[1].strip() for line in lines[1:]
                   if line.lower().startswith("range:")]
         self.requests.append((time.monotonic(), lines[0], ranges[0] if ranges else None))

@@ -22,7 +22,7 @@ import socket
 import struct
 import threading
 
-from http_server import StandIn, serve_on_loopback, stop_listening
+from http_server import StandIn, read_request_head, serve_on_loopback, stop_listening
 
 FILE_PROPERTIES = bytes.fromhex("a1dcab8c47a9cf118ee400c00c205365")
 
@@ -129,35 +129,17 @@ class MmshServer(StandIn):
                 self._connections.append(conn)
             threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
 
-    def _read_request(self, conn):
-        conn.settimeout(10)
-        data = b""
-        while b"\r\n\r\n" not in data:
-            piece = conn.recv(4096)
-            if not piece:
-                return None
-            data += piece
-            # Like any web server, answer at once what is not HTTP at all
-            # (the MMS-over-TCP attempt of an "mms:" location).
-            if len(data) >= 3 and not data[:3].isalpha():
-                conn.sendall(b"HTTP/1.0 400 Bad Request\r\n\r\n")
-                return None
-            if len(data) > 65536:
-                return None
-        return data.split(b"\r\n\r\n", 1)[0].decode("latin-1")
-
     def _serve(self, conn):
         try:
             with conn:
-                request = self._read_request(conn)
-                if request is None:
-                    return
-                self._answer(conn, request)
+                conn.settimeout(10)
+                lines = read_request_head(conn)
+                if lines is not None:
+                    self._answer(conn, lines)
         except OSError:
             pass
 
-    def _answer(self, conn, request):
-        lines = request.split("\r\n")
+    def _answer(self, conn, lines):
         parts = lines[0].split(" ")
         path = parts[1] if len(parts) > 1 else ""
         pragmas = " ".join(l.split(":", 1)[1] for l in lines[1:] if l.lower().startswith("pragma:"))

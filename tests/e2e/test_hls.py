@@ -268,7 +268,6 @@ def test_live_stream_whose_playlist_is_gone_ends_with_one_error_line(sandbox):
     assert sb.kavido_signals() == 1
 
 
-
 # The demuxer reposts its source's error with GStreamer's debug text, line
 # ends and all: the status file still has one status line.
 SEGMENT_FAULTS = {

@@ -212,7 +212,6 @@ PLAYED = "played"
 BODIES = {
     "error_page": (("The stream you asked for cannot be found on this server. " * 50)[:2700],
                    "text/plain", "ERROR:"),
-    "pls_title_case": ("[Playlist]\nNumberOfEntries=1\nFile1={STREAM}\n", "audio/x-scpls", PLAYED),
     "pls_upper_case": ("[PLAYLIST]\r\nFile1={STREAM}\r\n", "audio/x-scpls", PLAYED),
     "pls_no_entry": ("[PLAYLIST]\nNumberOfEntries=0\n", "audio/x-scpls", "EOS"),
     "pls_bom": (BOM + "[playlist]\nFile1={STREAM}\n", "audio/x-scpls", PLAYED),

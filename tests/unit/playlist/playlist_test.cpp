@@ -109,7 +109,6 @@ TEST(AnyBody, EntryAsEveryReaderFindsIt) {
         const char *entry;
     } rows[] = {
         {"[PLAYLIST]\r\nFile1=HTTP://A/\r\n", false, "HTTP://A/"},
-        {bom + "#EXTM3U\nhttp://a/\n", true, "http://a/"},
         {bom + "mms://a/\nhttp://b/\n", false, "mms://a/"},
         {"#extm3u\n\nrelative.mp3\n", false, "relative.mp3"},
         {"http://short/", false, "http://short/"},

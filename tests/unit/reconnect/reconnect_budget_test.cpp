@@ -52,22 +52,6 @@ TEST(ReconnectBudget, FailedAttemptsAreSpacedAndEndWithinThirtySeconds) {
     }
 }
 
-TEST(ReconnectBudget, StationThatDropsAgainBeforeHealingUsesUpTheSameAttempts) {
-    ReconnectBudget budget;
-    std::int64_t now = 0;
-    std::vector<std::int64_t> waits;
-    BudgetStep step = budget.on_drop(now);
-    while (!step.give_up) {
-        waits.push_back(step.wait_ms);
-        now += step.wait_ms + 100;
-        budget.on_audio(now);
-        now += 500; // half a second of audio, then closed again
-        step = budget.on_drop(now);
-    }
-    EXPECT_EQ(waits, (std::vector<std::int64_t>{1000, 2000, 4000, 8000}));
-    EXPECT_LE(now, 35000);
-}
-
 TEST(ReconnectBudget, HealedDropStartsAfreshAndTenAnHourAreBridged) {
     ReconnectBudget budget;
     std::int64_t now = 0;

@@ -495,6 +495,13 @@ def soak_ostrel(queries, interval):
         return g
 
 
+def growth_fields(prefix, g, *between):
+    """A part's summary fields for RSS, descriptors and threads."""
+    return [f"{prefix}rss_growth_kb={g['rss_growth_kb']}", *between,
+            f"{prefix}fds={g['fds'][0]}->{g['fds'][1]}",
+            f"{prefix}threads={g['threads'][0]}->{g['threads'][1]}"]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--stream-hours", type=float, default=24.0)
@@ -539,10 +546,8 @@ def main():
         print(f"stream: {g['stream_hours']:.1f} h of stream ({g['titles']} titles) in "
               f"{g['wall']:.0f} s wall, {g['samples']} samples; {describe(g)}; "
               f"ended {g['word']!r}, exit {g['rc']}: {'ok' if good else 'FAILED'}", flush=True)
-        summary += [f"stream_hours={g['stream_hours']:.1f}", f"rss_growth_kb={g['rss_growth_kb']}",
-                    f"dirty_growth_kb={g['dirty_growth_kb']}",
-                    f"fds={g['fds'][0]}->{g['fds'][1]}",
-                    f"threads={g['threads'][0]}->{g['threads'][1]}"]
+        summary += [f"stream_hours={g['stream_hours']:.1f}",
+                    *growth_fields("", g, f"dirty_growth_kb={g['dirty_growth_kb']}")]
     if "drops" in parts and (g := attempt("drops", soak_stream, args.drop_hours, args.interval,
                                           args.drop_every,
                                           args.drop_pace * MP3_BYTES_PER_SECOND)):
@@ -557,18 +562,14 @@ def main():
               f"{g['positions'][-1:]}; {describe(g)}; ended {g['word']!r}, exit {g['rc']}: "
               f"{'ok' if good else 'FAILED'}", flush=True)
         summary += [f"drops={len(g['drops'])}", f"drops_bridged={drops_bridged(g)}",
-                    f"drops_rss_growth_kb={g['rss_growth_kb']}",
-                    f"drops_fds={g['fds'][0]}->{g['fds'][1]}",
-                    f"drops_threads={g['threads'][0]}->{g['threads'][1]}"]
+                    *growth_fields("drops_", g)]
     if "control" in parts and (g := attempt("control", soak_control, args.pairs, args.seeks)):
         good = holds(g) and g["rc"] == 1 and g["word"] == "KILLED"
         ok &= good
         print(f"control: {args.pairs} pause/resume pairs ({g['retries']} resumes sent twice), "
               f"{args.seeks} seeks; {describe(g)}; "
               f"ended {g['word']!r}, exit {g['rc']}: {'ok' if good else 'FAILED'}", flush=True)
-        summary += [f"control_rss_growth_kb={g['rss_growth_kb']}",
-                    f"control_fds={g['fds'][0]}->{g['fds'][1]}",
-                    f"control_threads={g['threads'][0]}->{g['threads'][1]}"]
+        summary += growth_fields("control_", g)
     if "runs" in parts and (r := attempt("runs", soak_runs, args.runs)):
         good = not r["failures"] and r["mounts"][0] == r["mounts"][1]
         ok &= good

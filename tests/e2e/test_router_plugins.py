@@ -147,20 +147,24 @@ def runs(plugin_sets, tmp_path_factory):
             MmshServer(media.make("asf", 2).read_bytes(), lifetime=240) as mms, \
             Icecast(media.make("mp3-bare", 4).read_bytes(), 128000 // 8) as icecast:
         icecast.set_title(TITLE)
+        # Every station's media made before the first player starts: a
+        # 2 s station started while later ones are still being encoded
+        # would be over before anyone looks at its status.
+        locations = {name: _serve(name, STATIONS[name][2], http, mms, icecast, https)
+                     for name in names}
         started = {}
-        for name in names:
-            plugin_set, _, kind, _, _ = STATIONS[name]
-            env = dict(plugin_sets[plugin_set][0], http_proxy=None, HTTP_PROXY=None)
-            if name in SINKS:
-                env["SORVEL_AUDIO_SINK"] = SINKS[name]
-            if "LSAN_OPTIONS" in os.environ:
-                env["LSAN_OPTIONS"] = f"suppressions={LEAK_SUPPRESSIONS}:print_suppressions=0"
-            sb = Sandbox(tmp_path_factory.mktemp(name))
-            sb.trust(certificates["ca"])
-            location = _serve(name, kind, http, mms, icecast, https)
-            started[name] = Run(sb, sb.spawn([SORVEL, location], env=env), location)
         deadline = time.monotonic() + 120
-        while started and time.monotonic() < deadline:
+        while (started or locations) and time.monotonic() < deadline:
+            if locations:
+                name, location = locations.popitem()
+                env = dict(plugin_sets[STATIONS[name][0]][0], http_proxy=None, HTTP_PROXY=None)
+                if name in SINKS:
+                    env["SORVEL_AUDIO_SINK"] = SINKS[name]
+                if "LSAN_OPTIONS" in os.environ:
+                    env["LSAN_OPTIONS"] = f"suppressions={LEAK_SUPPRESSIONS}:print_suppressions=0"
+                sb = Sandbox(tmp_path_factory.mktemp(name))
+                sb.trust(certificates["ca"])
+                started[name] = Run(sb, sb.spawn([SORVEL, location], env=env), location)
             for name, run in list(started.items()):
                 if run.poll(STATIONS[name][2] == "icecast"):
                     run.proc.wait(10)

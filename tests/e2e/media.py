@@ -9,6 +9,8 @@ import os
 import shlex
 import shutil
 import subprocess
+import tempfile
+import time
 from pathlib import Path
 
 from harness import BUILD_DIR
@@ -40,14 +42,24 @@ _RECIPES = {
 }
 
 
-def _launch(pipeline, timeout=120):
-    subprocess.run(
-        ["gst-launch-1.0", "-q"] + shlex.split(pipeline),
-        check=True,
-        stdout=subprocess.DEVNULL,
-        stderr=subprocess.PIPE,
-        timeout=timeout,
-    )
+def _launch(pipeline, timeout=120, finished=None):
+    """Runs a gst-launch pipeline to its end; `finished()`, when given, says
+    the output is whole even if gst-launch has not come back yet."""
+    with tempfile.TemporaryFile() as errors, \
+            subprocess.Popen(["gst-launch-1.0", "-q"] + shlex.split(pipeline),
+                             stdout=subprocess.DEVNULL, stderr=errors) as proc:
+        deadline = time.monotonic() + timeout
+        while proc.poll() is None and not (finished and finished()):
+            if time.monotonic() > deadline:
+                proc.kill()
+                raise subprocess.TimeoutExpired(proc.args, timeout)
+            time.sleep(0.05)
+        if proc.poll() is None:
+            proc.kill()
+            return
+        if proc.returncode:
+            errors.seek(0)
+            raise subprocess.CalledProcessError(proc.returncode, proc.args, stderr=errors.read())
 
 
 def make(kind, seconds=2, tags=None):
@@ -90,18 +102,25 @@ def make_hls(seconds):
         f" playlist-length=0 max-files=0 location={partial}/seg%05d.ts"
         f" playlist-location={partial}/index.m3u8"
     )
+    playlist = partial / "index.m3u8"
+
+    def listed_to_its_end():
+        # gst-launch now and then hangs in hlssink2's shutdown after the end
+        # of stream (its EOS never reaches the bus); the presentation is whole
+        # once its end is listed, which hlssink2 writes without a line end.
+        return playlist.exists() and playlist.read_text().rstrip().endswith("#EXT-X-ENDLIST")
+
     for _ in range(3):
         shutil.rmtree(partial, ignore_errors=True)
         partial.mkdir()
         try:
-            _launch(pipeline, timeout=20)
-            break
+            _launch(pipeline, timeout=60, finished=listed_to_its_end)
         except subprocess.TimeoutExpired:
-            # gst-launch now and then hangs in hlssink2's shutdown after the
-            # end of stream; the presentation is whole once its end is listed.
-            if (partial / "index.m3u8").read_text().endswith("#EXT-X-ENDLIST\n"):
-                break
+            continue
+        if listed_to_its_end():
+            break
     else:
-        raise AssertionError("hlssink2 did not finish a presentation in three tries")
+        raise AssertionError(f"hlssink2 did not finish a presentation in three tries:"
+                             f" {sorted(p.name for p in partial.iterdir())}")
     os.replace(partial, out)
     return out

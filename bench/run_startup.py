@@ -18,9 +18,9 @@ and the M3U until PLAYING. --plugins-from-readme adds sorvel on the MP3 and
 the Ogg mount with GStreamer restricted to the plug-in files the README's
 "What a router image needs" names, without the codec library
 (tests/e2e/router_plugins.py: the same set the end-to-end test plays every
-format with; its registry is built before the first round). Rounds interleave the players, so that drift on
-a shared machine hits each alike; medians are reported with their ratio to
-the bare chain of the same run.
+format with; its registry is built before the first round). Rounds
+interleave the players, so that drift on a shared machine hits each alike;
+medians are reported with their ratio to the bare chain of the same run.
 
   time to PLAYING  from the exec of the player to: "PLAYING" in sorvel's
                    status file; gst-launch's "New clock" line (printed as

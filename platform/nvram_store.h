@@ -36,8 +36,9 @@ int load_store(const char *path, char **text, size_t *len, StoreCheck *check);
 
 // Sets `key` to `*value`, or removes it when `value` is null, under the
 // writers' lock. A damaged store is left exactly as it is (-EBADMSG, with
-// `*check` filled). Returns 0, -EINVAL/-ENAMETOOLONG/-E2BIG for a bad key or value, -ENOSPC
-// when the store would outgrow its bounds, or another -errno.
+// `*check` filled). Returns 0, -EINVAL/-ENAMETOOLONG/-E2BIG for a bad key
+// or value, -ENOSPC when the store would outgrow its bounds, or another
+// -errno.
 int edit_store(const char *path, std::string_view key, const std::string_view *value,
                StoreCheck *check);
 

@@ -23,6 +23,7 @@ struct PlaylistLocation {
 std::optional<PlaylistLocation> find_playlist_location(std::string_view text, bool uri_list);
 
 // Whether the text says it is a playlist at all: it holds "[playlist]",
-// "<ASX", "<playlist" or "#EXTM3U", in any letter case (before any NUL). A playlist with a marker
-// but no usable entry is still a playlist; a text without one is not.
+// "<ASX", "<playlist" or "#EXTM3U", in any letter case (before any NUL). A
+// playlist with a marker but no usable entry is still a playlist; a text
+// without one is not.
 bool has_playlist_marker(std::string_view text);

@@ -15,7 +15,7 @@ import pytest
 
 import media
 from harness import Sandbox, emulator_prefix, within
-from http_server import HttpServer, Route, make_certificates
+from http_server import HttpServer, Route
 from signals_support import (
     SORVEL, position, run_files_gone, start, status_lines, status_word, wait_position,
     wait_status_word)
@@ -123,11 +123,10 @@ STATION_LINKS = {
 
 
 @pytest.mark.parametrize("link", sorted(STATION_LINKS))
-def test_finished_presentation_plays_to_its_end(sandbox, link, tmp_path):
+def test_finished_presentation_plays_to_its_end(sandbox, link, certificates):
     sb = sandbox
     tls = None
     if link == "https":
-        certificates = make_certificates(tmp_path)
         sb.trust(certificates["ca"])
         tls = certificates["good"]
     # Half-megabyte segments, sent as fast as loopback takes them.
@@ -278,10 +277,9 @@ SEGMENT_FAULTS = {
 
 
 @pytest.mark.parametrize("fault", sorted(SEGMENT_FAULTS))
-def test_segments_that_fail_end_with_one_error_line(sandbox, tmp_path, fault):
+def test_segments_that_fail_end_with_one_error_line(sandbox, certificates, fault):
     sb = sandbox
     certificate, status, word = SEGMENT_FAULTS[fault]
-    certificates = make_certificates(tmp_path)
     sb.trust(certificates["ca"])
     segment_routes = {name: Route(status=status) if status != 200 else route
                       for name, route in presentation_routes(4).items()}

@@ -16,7 +16,7 @@ import pytest
 
 import media
 from harness import BUILD_DIR, SOURCE_DIR, Sandbox, emulator_prefix
-from http_server import HttpServer, Icecast, Route, make_certificates
+from http_server import HttpServer, Icecast, Route
 from mmsh_server import MmshServer
 from router_plugins import (
     WITHOUT_CODEC_LIBRARY, build_registries, make_plugin_set, readme_plugins)
@@ -137,11 +137,10 @@ def _needed(name):
 
 
 @pytest.fixture(scope="module")
-def runs(plugin_sets, tmp_path_factory):
+def runs(plugin_sets, certificates, tmp_path_factory):
     """Every station that can run here, side by side; {name: Run}."""
     names = [n for n in STATIONS if not _needed(n) & plugin_sets[STATIONS[n][0]][1]]
     done = {}
-    certificates = make_certificates(tmp_path_factory.mktemp("certificates"))
     with HttpServer({}, lifetime=240) as http, \
             HttpServer({}, lifetime=240, tls=certificates["good"]) as https, \
             MmshServer(media.make("asf", 2).read_bytes(), lifetime=240) as mms, \

@@ -182,9 +182,9 @@ TEST_F(NvramStore, ValuesStayValidUntilTheCallersOwnWrite) {
 TEST_F(NvramStore, HeldValuesOutliveAnyNumberOfOutsideChanges) {
     // A 32 KB store whose key "a" changes 1,000 times behind this process's
     // back, as another writer would change it, while this process reads each
-    // value and holds the first. Values of one size, so
-    // that a copy freed too early is soon reused for a newer one and the
-    // held text visibly changes.
+    // value and holds the first. Values of one size, so that a copy freed
+    // too early is soon reused for a newer one and the held text visibly
+    // changes.
     std::string filler;
     for (int i = 0; i < 8; ++i)
         filler += "f" + std::to_string(i) + "=" + std::string(4000, 'x') + "\n";
